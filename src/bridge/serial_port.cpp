@@ -1,0 +1,133 @@
+#include "bridge/serial_port.h"
+
+#include "bridge/pump.h"
+#include "common/console.h"
+#include "common/decimal.h"
+
+HANDLE portHandle = INVALID_HANDLE_VALUE;
+std::atomic<bool> bridgeRunning{false};
+
+namespace {
+
+// A synchronous handle: reads and writes block, bounded by the port's
+// time-outs; on a pipe a read blocks until the host writes.
+class HandleEnd final : public PumpEnd {
+public:
+    HandleEnd(HANDLE readFrom, HANDLE writeTo, bool isPort)
+        : readFrom_(readFrom), writeTo_(writeTo), isPort_(isPort)
+    {
+    }
+
+    IoResult read(unsigned char* buffer, std::uint32_t capacity) override
+    {
+        DWORD count = 0;
+        // A serial read that times out succeeds with 0 bytes: not an error.
+        const bool ok = ReadFile(readFrom_, buffer, capacity, &count, nullptr) != FALSE;
+        return IoResult{count, ok};
+    }
+
+    IoResult write(const unsigned char* buffer, std::uint32_t count) override
+    {
+        DWORD written = 0;
+        const bool ok = WriteFile(writeTo_, buffer, count, &written, nullptr) != FALSE;
+        return IoResult{written, ok};
+    }
+
+    void flush() override
+    {
+        // On a pipe this waits for the reader or fails; either way is fine.
+        FlushFileBuffers(writeTo_);
+    }
+
+    void clearError() override
+    {
+        if (isPort_) {
+            DWORD errors = 0;
+            ClearCommError(portHandle, &errors, nullptr);
+        }
+    }
+
+private:
+    HANDLE readFrom_;
+    HANDLE writeTo_;
+    bool isPort_;
+};
+
+void sleepMs(std::uint32_t milliseconds)
+{
+    Sleep(milliseconds);
+}
+
+DCB lineSettings()
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    dcb.BaudRate = 9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;  // zero bytes are data, never discarded
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = 1;
+    // Not used with software flow control off, but drivers check them for sense.
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    return dcb;
+}
+
+}  // namespace
+
+bool openSerialPort(int portNumber, const PortTimeouts& timeouts)
+{
+    // "\\.\" names the device itself: the bare "COMn" form is resolved only
+    // for COM1..COM9, so ports from COM10 up need the device namespace.
+    wchar_t path[32] = L"\\\\.\\COM";
+    path[7 + formatDecimal(portNumber, path + 7)] = 0;
+    portHandle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+    if (portHandle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DCB dcb = lineSettings();
+    SetCommState(portHandle, &dcb);  // a port that rejects a setting keeps its own
+    COMMTIMEOUTS platformTimeouts{timeouts.readIntervalTimeout,
+                                  timeouts.readTotalTimeoutMultiplier,
+                                  timeouts.readTotalTimeoutConstant,
+                                  timeouts.writeTotalTimeoutMultiplier,
+                                  timeouts.writeTotalTimeoutConstant};
+    SetCommTimeouts(portHandle, &platformTimeouts);  // likewise not fatal
+
+    bridgeRunning = true;
+    // Handles of the pump threads are not kept: they run until the process ends.
+    CloseHandle(CreateThread(nullptr, 0, pumpConsoleToPort, nullptr, 0, nullptr));
+    CloseHandle(CreateThread(nullptr, 0, pumpPortToConsole, nullptr, 0, nullptr));
+    return true;
+}
+
+DWORD WINAPI pumpConsoleToPort(void*)
+{
+    HandleEnd console(consoleIn, consoleOut, false);
+    HandleEnd port(portHandle, portHandle, true);
+    relayConsoleToPort(console, port, bridgeRunning, sleepMs);
+    return 0;
+}
+
+DWORD WINAPI pumpPortToConsole(void*)
+{
+    HandleEnd port(portHandle, portHandle, true);
+    HandleEnd console(consoleIn, consoleOut, false);
+    relayPortToConsole(port, console, bridgeRunning, sleepMs);
+    return 0;
+}

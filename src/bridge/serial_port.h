@@ -1,0 +1,22 @@
+#pragma once
+// The COM port of the bridge and the two threads that copy bytes through it.
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "bridge/open_arguments.h"
+
+// Written once by openSerialPort before the pumps start; never closed: the
+// process exit releases the port.
+extern HANDLE portHandle;
+// Set before the pumps start and never cleared: the pumps end with the process.
+extern std::atomic<bool> bridgeRunning;
+
+// Opens "\\.\COM<portNumber>" exclusively, sets 9600 8N1 without flow control
+// and the given time-outs, and starts the pumps. False, with nothing started,
+// when the port cannot be opened (absent, busy, or access denied).
+bool openSerialPort(int portNumber, const PortTimeouts& timeouts);
+
+DWORD WINAPI pumpConsoleToPort(void* unused);
+DWORD WINAPI pumpPortToConsole(void* unused);

@@ -1,0 +1,10 @@
+#pragma once
+// The command keywords.
+
+#include "common/wide.h"
+
+enum class Command { getUsbPort, getPcIdentification, open, none };
+
+// Compares keyword with "getUSBPort", "getPCIdentification" and "open", in that
+// order, exactly: same characters, same case, same length.
+Command matchCommand(const WideChar* keyword);

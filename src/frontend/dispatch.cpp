@@ -1,0 +1,38 @@
+#include "frontend/dispatch.h"
+
+#include <windows.h>
+
+#include "bridge/open_command.h"
+#include "common/console.h"
+#include "common/exit_codes.h"
+#include "frontend/command_table.h"
+#include "registry/machine_id.h"
+#include "registry/usb_port_lookup.h"
+
+int runCommandLine(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        return exitNoCommand;  // before any handle is touched
+    }
+    consoleIn = GetStdHandle(STD_INPUT_HANDLE);
+    consoleOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    // Mode 0 turns off line input, echo and processed input, so every key
+    // (Ctrl+C too) reaches the bridge as a byte. On a pipe or a file this fails
+    // without effect, which is the normal case for a child process. The old
+    // mode is not restored.
+    SetConsoleMode(consoleIn, 0);
+
+    switch (matchCommand(argv[1])) {
+    case Command::getUsbPort:
+        runGetUsbPort(argc, argv);
+        return exitDone;
+    case Command::getPcIdentification:
+        runGetPcIdentification();
+        return exitDone;
+    case Command::open:
+        runOpen(argc, argv);  // ends the process
+    case Command::none:
+        break;
+    }
+    return exitDone;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Reading one key: opening below HKLM, its counts, and value enumeration.
+
+#include <windows.h>
+
+#include "common/owned_handle.h"
+
+// Value names may be 16383 units long; the buffer adds the terminator.
+constexpr DWORD valueNameCapacity = 16384;
+// Value data is read with a capacity of 255 bytes: a larger value fails to
+// enumerate and is passed over, as if absent.
+constexpr DWORD valueDataCapacity = 255;
+
+struct ValueEntry {
+    wchar_t name[valueNameCapacity];
+    unsigned char data[valueDataCapacity];
+    DWORD dataSize;
+};
+
+// KEY_READ below HKEY_LOCAL_MACHINE, in the registry view of the build's word
+// size (no view flag: a 32-bit build sees what 32-bit programs see).
+OwnedKey openMachineKey(const wchar_t* path);
+
+struct KeyCounts {
+    DWORD subKeys;
+    DWORD values;
+};
+
+// A key whose information cannot be read counts as one with nothing in it.
+KeyCounts queryKeyCounts(HKEY key);
+
+// Enumerates value `index` into entry; false when the call fails.
+bool readValueEntry(HKEY key, DWORD index, ValueEntry& entry);
