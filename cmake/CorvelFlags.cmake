@@ -12,13 +12,17 @@ if(WIN32)
     set(CORVEL_ARCH x32)
   endif()
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+  # Every Windows executable, tests included, is self-contained. The stack
+  # protector option at link time makes the driver append libssp after all
+  # libraries, where its archive resolves their references (see below).
+  add_link_options(-static -fstack-protector-strong)
   # The executables link their runtime statically and import only system DLLs.
   # Exceptions and RTTI are unused and would pull the C++ runtime's unwinder in.
   set(CORVEL_PROGRAM_COMPILE_OPTIONS
       -municode -fno-exceptions -fno-rtti -fstack-protector-strong
       $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
   set(CORVEL_PROGRAM_LINK_OPTIONS
-      -municode -static -static-libgcc -static-libstdc++ -fstack-protector-strong
+      -municode -static-libgcc -static-libstdc++
       -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
       $<$<CONFIG:MinSizeRel,Release>:-s>)
   if(CORVEL_ARCH STREQUAL "x64")
@@ -27,9 +31,9 @@ if(WIN32)
     list(APPEND CORVEL_PROGRAM_LINK_OPTIONS -Wl,--large-address-aware)
   endif()
   # The stack protector and the fortified string functions live in libssp. It
-  # must come after every library that uses it, so it is not named here: the
-  # option above at link time makes the driver append it at the very end, and
-  # -static makes that the archive, not a DLL to ship.
+  # must come after every library that uses it, so it is not named on the link
+  # line: -fstack-protector-strong when linking makes the driver append it at
+  # the very end, and -static makes that the archive, not a DLL to ship.
   set(CORVEL_PROGRAM_LINK_LIBRARIES)
 elseif(CORVEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

@@ -1,9 +1,10 @@
-# Cross-build for 64-bit Windows with Debian's MinGW-w64 (win32 thread model:
-# the program uses Win32 threads directly and must not pull in winpthread).
+# Cross-build for 64-bit Windows with Debian's MinGW-w64; tests run under Wine.
+# The posix thread model, because GoogleTest needs std::mutex; the program itself
+# uses Win32 threads, and its static link keeps any thread runtime out of its imports.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

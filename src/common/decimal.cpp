@@ -2,10 +2,17 @@
 
 namespace {
 
-// The white space the runtime's "%d" skips before a number.
+// The white space the runtime's "%d" skips before a number: its iswspace()
+// set, which is Unicode's, not only ASCII's.
 bool isScanSpace(WideChar unit)
 {
-    return unit == 0x20 || (unit >= 0x09 && unit <= 0x0D);
+    switch (unit) {
+    case 0x20: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return (unit >= 0x09 && unit <= 0x0D) || (unit >= 0x2000 && unit <= 0x200A);
+    }
 }
 
 bool isDigit(WideChar unit)

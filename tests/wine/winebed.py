@@ -1,0 +1,303 @@
+"""The Wine test bed: a throwaway prefix, the program under test, registry
+fixtures, pty-backed COM ports and host processes.
+
+Every black-box test runs the real corvel_x64.exe under 64-bit Wine. The ctest
+run creates one prefix (creating one costs seconds) and keeps its wineserver up
+for the whole run; each test builds its own registry keys, ports and hosts and
+removes them afterwards.
+
+Environment (set by ctest): WINEPREFIX, CORVEL_EXE, and for the bridge tests
+CORVEL_TEST_HOST (a Windows program that stays up until it is killed).
+"""
+
+import contextlib
+import os
+import pathlib
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import tty
+import uuid
+
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def wine_env(prefix=None):
+    env = dict(os.environ)
+    if prefix is not None:
+        env["WINEPREFIX"] = str(prefix)
+    env["WINEDEBUG"] = "-all"
+    # Arguments reach the Windows side through the locale's encoding.
+    env["LC_ALL"] = "C.UTF-8"
+    # No Mono or Gecko: nothing here needs them, and their set-up is slow.
+    env["WINEDLLOVERRIDES"] = "mscoree=;mshtml="
+    env.pop("DISPLAY", None)
+    return env
+
+
+def prefix_path():
+    return pathlib.Path(os.environ["WINEPREFIX"])
+
+
+def program():
+    return os.environ["CORVEL_EXE"]
+
+
+# --- The prefix -------------------------------------------------------------
+
+def create_prefix(prefix):
+    """A new prefix with a persistent wineserver (so the volatile hardware
+    keys, the serial-port map among them, live through the whole run)."""
+    prefix = pathlib.Path(prefix)
+    destroy_prefix(prefix)
+    prefix.mkdir(parents=True)
+    env = wine_env(prefix)
+    # The server outlives this call: it must hold none of the caller's pipes,
+    # or whoever reads them (ctest) waits for it to end.
+    subprocess.run([WINESERVER, "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    # A new prefix has no USB enumeration tree; the lookups need its root.
+    run_wine(["reg", "add", r"HKLM\SYSTEM\CurrentControlSet\Enum\USB", "/f"], prefix)
+
+
+def destroy_prefix(prefix):
+    prefix = pathlib.Path(prefix)
+    if prefix.exists():
+        subprocess.run([WINESERVER, "-k"], env=wine_env(prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(prefix, ignore_errors=True)
+
+
+def run_wine(args, prefix=None, **kwargs):
+    kwargs.setdefault("stdin", subprocess.DEVNULL)
+    kwargs.setdefault("stdout", subprocess.DEVNULL)
+    kwargs.setdefault("stderr", subprocess.DEVNULL)
+    kwargs.setdefault("timeout", 60)
+    return subprocess.run([WINE64, *args], env=wine_env(prefix or prefix_path()),
+                          check=True, **kwargs)
+
+
+# --- Running the program ----------------------------------------------------
+
+class Run:
+    def __init__(self, returncode, stdout, stderr, seconds):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.seconds = seconds
+
+    def __repr__(self):
+        return (f"Run(rc={self.returncode}, stdout={self.stdout[:200]!r}, "
+                f"stderr={self.stderr[:200]!r}, {self.seconds:.2f}s)")
+
+
+def run_program(*args, stdin=b"", timeout=60, exe=None):
+    """Runs the program with piped stdin/stdout/stderr; returns a Run."""
+    started = time.monotonic()
+    done = subprocess.run([WINE64, exe or program(), *args], input=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=wine_env(prefix_path()), timeout=timeout)
+    return Run(done.returncode, done.stdout, done.stderr, time.monotonic() - started)
+
+
+def start_program(*args, exe=None):
+    """Starts the program with pipes on all three streams; returns the Popen."""
+    return subprocess.Popen([WINE64, exe or program(), *args], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=wine_env(prefix_path()))
+
+
+# --- Registry fixtures ------------------------------------------------------
+
+def _reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def _reg_value(data):
+    """A .reg value: str for REG_SZ, ("hex", type, bytes) for raw data."""
+    if isinstance(data, str):
+        return _reg_string(data)
+    _, value_type, raw = data
+    return f"hex({value_type:x}):" + ",".join(f"{b:02x}" for b in raw)
+
+
+def raw_value(raw, value_type=1):
+    """Registry data stored byte for byte, e.g. a string without terminator."""
+    return ("hex", value_type, bytes(raw))
+
+
+def import_reg(lines):
+    """Imports .reg lines with Wine's own regedit (UTF-16 file, so any
+    character survives)."""
+    text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+    with tempfile.NamedTemporaryFile("wb", suffix=".reg", delete=False) as handle:
+        handle.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        path = handle.name
+    try:
+        run_wine(["regedit", "/S", path])
+    finally:
+        os.unlink(path)
+
+
+SERIAL_MAP = r"HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM"
+USB_TREE = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB"
+
+
+class Registry:
+    """Keys and serial-map values added by one test, removed again on exit.
+
+    keys: {path below HKLM: {value name: data}}; serial: {device name: port}.
+    The serial-port map is volatile and Wine's tools cannot create keys below
+    HKLM\\HARDWARE, so the map gets values added to its existing key.
+    """
+
+    def __init__(self, keys=None, serial=None):
+        self.keys = keys or {}
+        self.serial = serial or {}
+
+    def __enter__(self):
+        lines = []
+        for path, values in self.keys.items():
+            lines.append(f"[HKEY_LOCAL_MACHINE\\{path}]")
+            lines.extend(f"{_reg_string(name)}={_reg_value(data)}"
+                         for name, data in values.items())
+            lines.append("")
+        if self.serial:
+            lines.append(f"[{SERIAL_MAP}]")
+            lines.extend(f"{_reg_string(name)}={_reg_string(port)}"
+                         for name, port in self.serial.items())
+        import_reg(lines)
+        return self
+
+    def __exit__(self, *exc):
+        lines = [f"[-HKEY_LOCAL_MACHINE\\{path}]" for path in self.keys]
+        if self.serial:
+            lines.append(f"[{SERIAL_MAP}]")
+            lines.extend(f"{_reg_string(name)}=-" for name in self.serial)
+        import_reg(lines)
+        return False
+
+
+def usb_instance(vendor, product, instance, port_name):
+    """The keys Windows keeps for one instance of a USB CDC device."""
+    return {
+        f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}": {
+            "DeviceDesc": "USB Serial Device"},
+        f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}"
+        "\\Device Parameters": {"PortName": port_name},
+    }
+
+
+# --- Serial devices ---------------------------------------------------------
+
+class PtyPort:
+    """A COM port of the prefix backed by a Linux pty: the program opens the
+    slave as COM<number>, the test is the device on the master end.
+
+    The slave stays open here as well: with no slave open the master reads
+    fail, and with the master closed Wine's port reads spin."""
+
+    def __init__(self, number):
+        self.number = number
+        self.link = prefix_path() / "dosdevices" / f"com{number}"
+
+    def __enter__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        attrs = termios.tcgetattr(self.slave)
+        attrs[3] &= ~termios.ECHO
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        os.set_blocking(self.master, False)
+        if self.link.is_symlink() or self.link.exists():
+            self.link.unlink()
+        self.link.symlink_to(os.ttyname(self.slave))
+        return self
+
+    def __exit__(self, *exc):
+        with contextlib.suppress(FileNotFoundError):
+            self.link.unlink()
+        os.close(self.master)
+        os.close(self.slave)
+        return False
+
+    def write(self, data):
+        """Sends bytes to the program, all of them."""
+        view = memoryview(data)
+        while view:
+            select.select([], [self.master], [], 5)
+            try:
+                sent = os.write(self.master, view)
+            except BlockingIOError:
+                continue
+            view = view[sent:]
+
+    def read_available(self, wait=0.0):
+        """Bytes the program has sent, waiting at most `wait` seconds for some."""
+        ready, _, _ = select.select([self.master], [], [], wait)
+        if not ready:
+            return b""
+        try:
+            return os.read(self.master, 65536)
+        except (BlockingIOError, OSError):
+            return b""
+
+    def read_exactly(self, count, timeout=10.0):
+        data = bytearray()
+        deadline = time.monotonic() + timeout
+        while len(data) < count and time.monotonic() < deadline:
+            data += self.read_available(min(0.1, max(0.0, deadline - time.monotonic())))
+        return bytes(data)
+
+
+# --- Host processes ---------------------------------------------------------
+
+class HostProcess:
+    """A real Windows process, named `name`, that stays up until killed."""
+
+    def __init__(self, name=None):
+        self.name = name or f"host{uuid.uuid4().hex[:10]}.exe"
+
+    def __enter__(self):
+        self.folder = tempfile.mkdtemp(prefix="corvel-host-")
+        path = os.path.join(self.folder, self.name)
+        shutil.copyfile(os.environ["CORVEL_TEST_HOST"], path)
+        self.process = subprocess.Popen([WINE64, path], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL,
+                                        env=wine_env(prefix_path()))
+        # The host says so once it runs, hence is in the process list.
+        line = self.process.stdout.readline()
+        if line.strip() != b"ready":
+            self.kill()
+            raise RuntimeError(f"test host did not start: {line!r}")
+        return self
+
+    def kill(self):
+        """Kills the host; returns the monotonic time of its death."""
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        return time.monotonic()
+
+    def __exit__(self, *exc):
+        self.kill()
+        self.process.stdout.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return False
+
+
+if __name__ == "__main__":
+    # prefix set-up and removal for ctest's fixture: winebed.py setup|cleanup DIR
+    action, where = sys.argv[1], sys.argv[2]
+    if action == "setup":
+        create_prefix(where)
+    elif action == "cleanup":
+        destroy_prefix(where)
+    else:
+        sys.exit(f"unknown action {action}")
