@@ -1,0 +1,264 @@
+"""The bridge ("open HOST PORT [time-outs]") run for real: corvel_x64.exe under
+Wine, a pty as the serial device behind COM<n>, and a real Windows process as
+the host."""
+
+import hashlib
+import os
+import random
+import statistics
+import threading
+import time
+import unittest
+
+import winebed
+
+# Each test class takes its own COM numbers, clear of the ports Wine makes.
+_next_port = [60]
+
+
+def fresh_port_number():
+    _next_port[0] += 1
+    return _next_port[0]
+
+
+class StdoutCollector:
+    """Reads the program's stdout on a thread, as a host would, keeping every
+    byte and the time the last read returned."""
+
+    def __init__(self, stream):
+        self.stream = stream
+        self.data = bytearray()
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            chunk = os.read(self.stream.fileno(), 65536)
+            with self.changed:
+                if not chunk:
+                    self.closed = True
+                    self.changed.notify_all()
+                    return
+                self.data += chunk
+                self.changed.notify_all()
+
+    def wait_for(self, count, timeout=10.0):
+        """Waits until `count` bytes have come; returns the time they had."""
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while len(self.data) < count:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self.changed.wait(left)
+            return time.monotonic()
+
+
+class Bridge:
+    """The program bridging `port` for `host`, with a collector on stdout."""
+
+    def __init__(self, host_name, port_number, *timeouts):
+        self.process = winebed.start_program("open", host_name, str(port_number),
+                                             *map(str, timeouts))
+        self.stdout = StdoutCollector(self.process.stdout)
+
+    def send(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def wait(self, timeout=10.0):
+        code = self.process.wait(timeout)
+        self.stdout.thread.join(5)
+        return code
+
+    def stderr(self):
+        return self.process.stderr.read()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+def settle(bridge, port):
+    """Waits until the bridge has the port open: a probe byte must come
+    through. Probes sent before the port opened arrive late; they are drained
+    so that a test starts with a quiet line."""
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline:
+        bridge.send(b"\x00")
+        if port.read_exactly(1, timeout=0.5) == b"\x00":
+            while port.read_available(0.3):
+                pass
+            return
+    raise AssertionError("the bridge never opened its port")
+
+
+class BridgeFixture(unittest.TestCase):
+    """A device, a host and a running bridge between them, for each test."""
+
+    timeouts = ()
+
+    def setUp(self):
+        self.port = winebed.PtyPort(fresh_port_number()).__enter__()
+        self.addCleanup(self.port.__exit__, None, None, None)
+        self.host = winebed.HostProcess().__enter__()
+        self.addCleanup(self.host.__exit__, None, None, None)
+        self.bridge = Bridge(self.host.name, self.port.number, *self.timeouts)
+        self.addCleanup(self.bridge.close)
+        settle(self.bridge, self.port)
+
+
+class BytesPassUnchanged(BridgeFixture):
+    every_value = bytes(range(256)) * 8  # zero bytes, CR, LF, XON/XOFF, 0xFF...
+
+    def test_host_to_device(self):
+        self.bridge.send(self.every_value)
+        self.assertEqual(self.port.read_exactly(len(self.every_value)), self.every_value)
+
+    def test_device_to_host(self):
+        self.port.write(self.every_value)
+        self.bridge.stdout.wait_for(len(self.every_value))
+        self.assertEqual(bytes(self.bridge.stdout.data), self.every_value)
+
+    def test_both_directions_at_once_beyond_one_buffer(self):
+        size = 1 << 20  # far more than the 4096 bytes one read moves
+        upstream = random.Random(1).randbytes(size)
+        downstream = random.Random(2).randbytes(size)
+        received = bytearray()
+
+        def device():
+            # Reads and writes interleaved, as a device would.
+            sent = 0
+            while sent < size or len(received) < size:
+                if sent < size:
+                    self.port.write(downstream[sent:sent + 4000])
+                    sent += 4000
+                received.extend(self.port.read_available(0.01))
+            received.extend(self.port.read_exactly(size - len(received)))
+
+        device_thread = threading.Thread(target=device)
+        started = time.monotonic()
+        device_thread.start()
+        self.bridge.send(upstream)
+        self.bridge.stdout.wait_for(size, timeout=120)
+        device_thread.join(120)
+        seconds = time.monotonic() - started
+        self.assertEqual(hashlib.sha256(bytes(received)).hexdigest(),
+                         hashlib.sha256(upstream).hexdigest(), "host to device")
+        self.assertEqual(hashlib.sha256(bytes(self.bridge.stdout.data)).hexdigest(),
+                         hashlib.sha256(downstream).hexdigest(), "device to host")
+        print(f"\n  bridged {size} bytes each way at once in {seconds:.2f} s, "
+              f"sha256 up {hashlib.sha256(upstream).hexdigest()[:16]}, "
+              f"down {hashlib.sha256(downstream).hexdigest()[:16]}")
+
+    def test_device_keeps_flowing_after_stdin_ends(self):
+        self.bridge.process.stdin.close()
+        time.sleep(0.3)
+        self.port.write(b"still here\n")
+        self.bridge.stdout.wait_for(11)
+        self.assertEqual(bytes(self.bridge.stdout.data), b"still here\n")
+
+
+class EndsWithTheHost(unittest.TestCase):
+    def setUp(self):
+        self.port = winebed.PtyPort(fresh_port_number()).__enter__()
+        self.addCleanup(self.port.__exit__, None, None, None)
+
+    def test_ends_soon_after_the_host_is_killed(self):
+        delays = []
+        for _ in range(3):
+            with winebed.HostProcess() as host:
+                bridge = Bridge(host.name, self.port.number)
+                self.addCleanup(bridge.close)
+                settle(bridge, self.port)
+                died = host.kill()
+                self.assertEqual(bridge.wait(timeout=10), 0)
+                delays.append(time.monotonic() - died)
+                self.assertEqual(bridge.stderr(), b"")
+        print(f"\n  ended {', '.join(f'{d * 1000:.0f}' for d in delays)} ms after the host died")
+        # One look every 500 ms, then at most 50 ms until the main thread sees it.
+        self.assertLess(max(delays), 1.5)
+
+    def test_ends_at_once_when_no_host_runs(self):
+        cases = [("no such process", "nohost-corvel.exe"),
+                 ("host name in another case", None)]
+        for what, name in cases:
+            with self.subTest(what), winebed.HostProcess() as host:
+                name = name or host.name.upper()
+                bridge = Bridge(name, self.port.number)
+                self.addCleanup(bridge.close)
+                started = time.monotonic()
+                self.assertEqual(bridge.wait(timeout=10), 0)
+                self.assertLess(time.monotonic() - started, 3.0)
+                self.assertEqual(bytes(bridge.stdout.data), b"")
+
+    def test_any_process_of_that_name_keeps_it_alive(self):
+        with winebed.HostProcess() as first, winebed.HostProcess(first.name) as second:
+            bridge = Bridge(first.name, self.port.number)
+            self.addCleanup(bridge.close)
+            settle(bridge, self.port)
+            first.kill()
+            time.sleep(1.5)
+            self.assertIsNone(bridge.process.poll(), "ended while a host of that name ran")
+            second.kill()
+            self.assertEqual(bridge.wait(timeout=10), 0)
+
+
+class RefusesUnusablePorts(unittest.TestCase):
+    def test_exit_code_2_at_once_with_nothing_written(self):
+        with winebed.HostProcess() as host:
+            cases = [
+                ("port 0", [host.name, "0"]),
+                ("no host and no port", []),
+                ("no port", [host.name]),
+                ("port not a number", [host.name, "abc"]),
+                ("port that does not exist", [host.name, "97"]),
+                ("negative port", [host.name, "-3"]),
+            ]
+            for what, args in cases:
+                with self.subTest(what):
+                    run = winebed.run_program("open", *args, timeout=20)
+                    self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
+                    self.assertLess(run.seconds, 5.0)
+
+
+class TimeoutsShapeLatency(unittest.TestCase):
+    """The read time-outs decide how long a lone byte from the device waits."""
+
+    def latencies(self, *timeouts):
+        with winebed.PtyPort(fresh_port_number()) as port, winebed.HostProcess() as host:
+            bridge = Bridge(host.name, port.number, *timeouts)
+            self.addCleanup(bridge.close)
+            settle(bridge, port)
+            # Each byte is sent just after the previous one came out, so it
+            # meets a port read that has just begun.
+            port.write(b"a")
+            bridge.stdout.wait_for(1)
+            delays = []
+            for count in range(2, 7):
+                sent = time.monotonic()
+                port.write(b"b")
+                delays.append(bridge.stdout.wait_for(count) - sent)
+            return delays
+
+    def test_default_read_timeouts_pass_bytes_promptly(self):
+        delays = self.latencies()
+        print(f"\n  defaults: {', '.join(f'{d * 1000:.0f}' for d in delays)} ms")
+        self.assertLess(statistics.median(delays), 0.1)
+
+    def test_read_constant_is_the_second_time_out_argument(self):
+        delays = self.latencies(0, 500)
+        print(f"\n  read constant 500: {', '.join(f'{d * 1000:.0f}' for d in delays)} ms")
+        self.assertGreater(statistics.median(delays), 0.35)
+        self.assertLess(statistics.median(delays), 1.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
