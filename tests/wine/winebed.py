@@ -13,6 +13,7 @@ CORVEL_TEST_HOST (a Windows program that stays up until it is killed).
 import contextlib
 import os
 import pathlib
+import re
 import select
 import shutil
 import subprocess
@@ -181,6 +182,52 @@ class Registry:
         if self.serial:
             lines.append(f"[{SERIAL_MAP}]")
             lines.extend(f"{_reg_string(name)}=-" for name in self.serial)
+        import_reg(lines)
+        return False
+
+
+def exported_value(path, name):
+    """The .reg line of the value `name` of the key HKLM\\path as Wine's
+    regedit exports it (data of any type, byte for byte), or None when the
+    key has no such value. Importing the line puts the value back."""
+    with tempfile.TemporaryDirectory() as folder:
+        export = os.path.join(folder, "export.reg")
+        run_wine(["regedit", "/E", export, f"HKEY_LOCAL_MACHINE\\{path}"])
+        text = pathlib.Path(export).read_bytes().decode("utf-16")
+    # Long data is wrapped onto indented continuation lines.
+    lines = re.sub(r"\\\r?\n\s+", "", text).splitlines()
+    header = f"[HKEY_LOCAL_MACHINE\\{path}]".lower()
+    wanted = (_reg_string(name) + "=").lower()   # names ignore case in the registry
+    inside = False
+    for line in lines:
+        if line.startswith("["):
+            inside = line.lower() == header
+        elif inside and line.lower().startswith(wanted):
+            return line
+    return None
+
+
+class ValuesChanged:
+    """Values of an existing key below HKLM changed by one test, put back as
+    they were on exit. values: {name: data (as for Registry), or None to
+    delete the value}."""
+
+    def __init__(self, path, values):
+        self.path = path
+        self.values = values
+
+    def __enter__(self):
+        self.saved = {name: exported_value(self.path, name) for name in self.values}
+        lines = [f"[HKEY_LOCAL_MACHINE\\{self.path}]"]
+        lines.extend(f"{_reg_string(name)}=" + ("-" if data is None else _reg_value(data))
+                     for name, data in self.values.items())
+        import_reg(lines)
+        return self
+
+    def __exit__(self, *exc):
+        lines = [f"[HKEY_LOCAL_MACHINE\\{self.path}]"]
+        lines.extend(line if line is not None else f"{_reg_string(name)}=-"
+                     for name, line in self.saved.items())
         import_reg(lines)
         return False
 
