@@ -1,0 +1,26 @@
+# The release archive: both executables, the README, the LICENSE and a
+# SHA256SUMS file, as one ZIP named after the project version. Made by the x64
+# build, which picks up corvel_x32.exe from the x32 build folder.
+
+install(TARGETS corvel RUNTIME DESTINATION .)
+install(FILES ${CORVEL_X32_BUILD}/corvel_x32.exe DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+# Sums of what was installed, in the format `sha256sum -c` reads.
+install(CODE [[
+  set(folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  set(sums "")
+  foreach(name corvel_x64.exe corvel_x32.exe README.md LICENSE)
+    file(SHA256 "${folder}/${name}" sum)
+    string(APPEND sums "${sum}  ${name}\n")
+  endforeach()
+  file(WRITE "${folder}/SHA256SUMS" "${sums}")
+]])
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME corvel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_SYSTEM_NAME windows)
+set(CPACK_PACKAGE_FILE_NAME corvel-${PROJECT_VERSION}-windows)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
+include(CPack)

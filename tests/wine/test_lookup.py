@@ -1,0 +1,155 @@
+"""Black-box tests of "getUSBPort": the real program under Wine, reading device
+keys and serial-map entries that each case puts into the prefix's registry.
+
+Every case uses its own vendor/product pair, port names and kernel device
+names, so a case can only ever see its own keys.
+"""
+
+import unittest
+from collections import namedtuple
+
+import winebed
+from winebed import Registry, raw_value, run_program
+
+USB = r"SYSTEM\CurrentControlSet\Enum\USB"
+
+
+def device_key(vendor, product):
+    return f"{USB}\\VID_{vendor}&PID_{product}"
+
+
+def device(vendor, product, instances):
+    """A device with {instance: port name} as Windows records a USB CDC
+    device. The device key itself is listed first, so that the fixture
+    removes it whole on exit and no empty device key is left behind."""
+    keys = {device_key(vendor, product): {}}
+    for instance, port in instances.items():
+        keys.update(winebed.usb_instance(vendor, product, instance, port))
+    return keys
+
+
+def usbser(number):
+    return f"\\Device\\USBSER{number}"
+
+
+def port_name_data(port, size):
+    """A PortName stored with its terminator, zero-padded to `size` bytes."""
+    return raw_value((port + "\0").encode("utf-16-le").ljust(size, b"\0"))
+
+
+def many_identifiers():
+    """300 identifiers alternating between a present device and an unknown
+    one, each made unique by a suffix after the vendor field."""
+    args, lines = [], []
+    for n in range(300):
+        if n % 2 == 0:
+            args.append(f"0x57900483#{n:03d}")
+            lines.append(f"0x57900483#{n:03d} 79\n")
+        else:
+            args.append(f"0x0bad0bad#{n:03d}")
+            lines.append(f"0x0bad0bad#{n:03d} 0\n")
+    return args, "".join(lines).encode("ascii")
+
+
+Case = namedtuple("Case", "name keys serial args expected")
+
+_MANY_ARGS, _MANY_EXPECTED = many_identifiers()
+_LONG_ID = "0x57A00483" + "L" * 5000
+
+CASES = [
+    Case("one device on COM7",
+         device("0483", "5740", {"5&1A2B3C4D&0&1": "COM7"}), {usbser(3): "COM7"},
+         ["0x57400483"], b"0x57400483 7\n"),
+    # Wine enumerates sub-keys sorted by name: the "1A" instance comes first
+    # although it was written second and has the higher port number.
+    Case("two present instances, in key order",
+         device("1A86", "7523", {"5&2B&0&2": "COM23", "5&1A&0&1": "COM24"}),
+         {usbser(10): "COM23", usbser(11): "COM24"},
+         ["0x75231A86"], b"0x75231A86 24\n0x75231A86 23\n"),
+    Case("unplugged instance before a present one",
+         device("2341", "0043", {"A1": "COM25", "B2": "COM26"}), {usbser(12): "COM26"},
+         ["0x00432341"], b"0x00432341 26\n"),
+    Case("two instances sharing a port name",
+         device("10C4", "EA60", {"A": "COM27", "B": "COM27"}), {usbser(13): "COM27"},
+         ["0xEA6010C4"], b"0xEA6010C4 27\n0xEA6010C4 27\n"),
+    Case("port of another driver",
+         device("067B", "2303", {"1": "COM28"}), {r"\Device\Serial5": "COM28"},
+         ["0x2303067B"], b"0x2303067B 0\n"),
+    Case("driver name in other case",
+         device("0403", "6010", {"1": "COM30"}), {r"\device\usbser14": "COM30"},
+         ["0x60100403"], b"0x60100403 0\n"),
+    Case("USBSER000 counts",
+         device("0403", "6001", {"1": "COM29"}), {usbser("000"): "COM29"},
+         ["0x60010403"], b"0x60010403 29\n"),
+    Case("device known, no port name",
+         {device_key("0451", "BEF3"): {}, device_key("0451", "BEF3") + r"\1": {"DeviceDesc": "x"}},
+         {}, ["0xBEF30451"], b"0xBEF30451 0\n"),
+    Case("lowercase hex finds the key and is echoed as given",
+         device("ABCD", "EF01", {"1": "COM31"}), {usbser(15): "COM31"},
+         ["0xef01abcd", "0xEf01AbCd"], b"0xef01abcd 31\n0xEf01AbCd 31\n"),
+    Case("positions 0-1 and after 9 are echoed but not used",
+         device("04D8", "000A", {"1": "COM32"}), {usbser(16): "COM32"},
+         ["ZZ000A04D8", "0x000A04D8/9999:FFFF"],
+         b"ZZ000A04D8 32\n0x000A04D8/9999:FFFF 32\n"),
+    Case("value name in other case",
+         {device_key("1FC9", "0083"): {},
+          device_key("1FC9", "0083") + r"\1\Device Parameters": {"portname": "COM33"}},
+         {usbser(17): "COM33"}, ["0x00831FC9"], b"0x00831FC9 0\n"),
+    Case("PortName of 255 bytes is read",
+         {device_key("16C0", "0483"): {},
+          device_key("16C0", "0483") + r"\1\Device Parameters": {"PortName": port_name_data("COM35", 255)}},
+         {usbser(18): "COM35"}, ["0x048316C0"], b"0x048316C0 35\n"),
+    Case("PortName of more than 255 bytes is skipped",
+         {device_key("16C0", "05E1"): {},
+          device_key("16C0", "05E1") + r"\1\Device Parameters": {"PortName": port_name_data("COM34", 256)}},
+         {usbser(19): "COM34"}, ["0x05E116C0"], b"0x05E116C0 0\n"),
+    # Found at the instance key, the search goes no deeper: the port in
+    # "Device Parameters" below it must not give a second line.
+    Case("PortName at the instance key stops the descent",
+         {device_key("2E8A", "000A"): {},
+          device_key("2E8A", "000A") + r"\1": {"PortName": "COM36"},
+          device_key("2E8A", "000A") + r"\1\Device Parameters": {"PortName": "COM37"}},
+         {usbser(20): "COM36", usbser(21): "COM37"}, ["0x000A2E8A"], b"0x000A2E8A 36\n"),
+    # Each UTF-16 unit is one output byte: Latin-1 as itself, the rest '?'
+    # (a character outside the BMP is two units, so two '?'). Two prefix
+    # characters keep the fields at positions 2..9 in UTF-16 units.
+    Case("characters beyond ASCII in the identifier",
+         device("1209", "0001", {"1": "COM38"}), {usbser(22): "COM38"},
+         ["éΩ00011209", "0x00011209é-Ω-\U0001F600"],
+         b"\xe9?00011209 38\n0x00011209\xe9-?-?? 38\n"),
+    # The short ones follow a full identifier of a present device: fields
+    # left over from it would find that device again.
+    Case("short identifiers give port 0",
+         device("0483", "5760", {"1": "COM39"}), {usbser(23): "COM39"},
+         ["0x57600483", "0x5760048", "0x576004", "0x5760", "0x576", "0x", ""],
+         b"0x57600483 39\n0x5760048 0\n0x576004 0\n0x5760 0\n0x576 0\n0x 0\n 0\n"),
+    Case("very long identifier is echoed whole",
+         device("0483", "57A0", {"1": "COM40"}), {usbser(24): "COM40"},
+         [_LONG_ID], _LONG_ID.encode("ascii") + b" 40\n"),
+    Case("hundreds of identifiers, all lines in order",
+         device("0483", "5790", {"1": "COM79"}), {usbser(25): "COM79"},
+         _MANY_ARGS, _MANY_EXPECTED),
+]
+
+
+def get_usb_port(test, *args):
+    # Arguments go to Wine as UTF-8 bytes, whatever the caller's locale.
+    run = run_program("getUSBPort", *(arg.encode("utf-8") for arg in args))
+    test.assertEqual(run.returncode, 0, run)
+    test.assertEqual(run.stderr, b"", run)
+    return run.stdout
+
+
+class GetUsbPortTest(unittest.TestCase):
+    def test_cases(self):
+        for case in CASES:
+            with self.subTest(case.name):
+                with Registry(keys=case.keys, serial=case.serial):
+                    self.assertEqual(get_usb_port(self, *case.args), case.expected)
+
+    def test_no_identifiers_writes_nothing(self):
+        self.assertEqual(get_usb_port(self), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
