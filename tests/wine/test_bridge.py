@@ -3,7 +3,6 @@ Wine, a pty as the serial device behind COM<n>, and a real Windows process as
 the host."""
 
 import hashlib
-import os
 import random
 import statistics
 import threading
@@ -11,94 +10,7 @@ import time
 import unittest
 
 import winebed
-
-# Each test class takes its own COM numbers, clear of the ports Wine makes.
-_next_port = [60]
-
-
-def fresh_port_number():
-    _next_port[0] += 1
-    return _next_port[0]
-
-
-class StdoutCollector:
-    """Reads the program's stdout on a thread, as a host would, keeping every
-    byte and the time the last read returned."""
-
-    def __init__(self, stream):
-        self.stream = stream
-        self.data = bytearray()
-        self.changed = threading.Condition()
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while True:
-            chunk = os.read(self.stream.fileno(), 65536)
-            with self.changed:
-                if not chunk:
-                    self.closed = True
-                    self.changed.notify_all()
-                    return
-                self.data += chunk
-                self.changed.notify_all()
-
-    def wait_for(self, count, timeout=10.0):
-        """Waits until `count` bytes have come; returns the time they had."""
-        deadline = time.monotonic() + timeout
-        with self.changed:
-            while len(self.data) < count:
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    break
-                self.changed.wait(left)
-            return time.monotonic()
-
-
-class Bridge:
-    """The program bridging `port` for `host`, with a collector on stdout."""
-
-    def __init__(self, host_name, port_number, *timeouts):
-        self.process = winebed.start_program("open", host_name, str(port_number),
-                                             *map(str, timeouts))
-        self.stdout = StdoutCollector(self.process.stdout)
-
-    def send(self, data):
-        self.process.stdin.write(data)
-        self.process.stdin.flush()
-
-    def wait(self, timeout=10.0):
-        code = self.process.wait(timeout)
-        self.stdout.thread.join(5)
-        return code
-
-    def stderr(self):
-        return self.process.stderr.read()
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
-        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            try:
-                stream.close()
-            except OSError:
-                pass
-
-
-def settle(bridge, port):
-    """Waits until the bridge has the port open: a probe byte must come
-    through. Probes sent before the port opened arrive late; they are drained
-    so that a test starts with a quiet line."""
-    deadline = time.monotonic() + 15
-    while time.monotonic() < deadline:
-        bridge.send(b"\x00")
-        if port.read_exactly(1, timeout=0.5) == b"\x00":
-            while port.read_available(0.3):
-                pass
-            return
-    raise AssertionError("the bridge never opened its port")
-
+from bridgebed import Bridge, settle
 
 class BridgeFixture(unittest.TestCase):
     """A device, a host and a running bridge between them, for each test."""
@@ -106,7 +18,7 @@ class BridgeFixture(unittest.TestCase):
     timeouts = ()
 
     def setUp(self):
-        self.port = winebed.PtyPort(fresh_port_number()).__enter__()
+        self.port = winebed.PtyPort().__enter__()
         self.addCleanup(self.port.__exit__, None, None, None)
         self.host = winebed.HostProcess().__enter__()
         self.addCleanup(self.host.__exit__, None, None, None)
@@ -168,7 +80,7 @@ class BytesPassUnchanged(BridgeFixture):
 
 class EndsWithTheHost(unittest.TestCase):
     def setUp(self):
-        self.port = winebed.PtyPort(fresh_port_number()).__enter__()
+        self.port = winebed.PtyPort().__enter__()
         self.addCleanup(self.port.__exit__, None, None, None)
 
     def test_ends_soon_after_the_host_is_killed(self):
@@ -233,7 +145,7 @@ class TimeoutsShapeLatency(unittest.TestCase):
     """The read time-outs decide how long a lone byte from the device waits."""
 
     def latencies(self, *timeouts):
-        with winebed.PtyPort(fresh_port_number()) as port, winebed.HostProcess() as host:
+        with winebed.PtyPort() as port, winebed.HostProcess() as host:
             bridge = Bridge(host.name, port.number, *timeouts)
             self.addCleanup(bridge.close)
             settle(bridge, port)

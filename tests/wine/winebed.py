@@ -251,9 +251,10 @@ class PtyPort:
     The slave stays open here as well: with no slave open the master reads
     fail, and with the master closed Wine's port reads spin."""
 
-    def __init__(self, number):
+    def __init__(self, number=None):
+        """number None: the first COM number from 60 up that no one has taken,
+        so that suites running side by side in one prefix never share a port."""
         self.number = number
-        self.link = prefix_path() / "dosdevices" / f"com{number}"
 
     def __enter__(self):
         self.master, self.slave = os.openpty()
@@ -262,10 +263,22 @@ class PtyPort:
         attrs[3] &= ~termios.ECHO
         termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
         os.set_blocking(self.master, False)
-        if self.link.is_symlink() or self.link.exists():
-            self.link.unlink()
-        self.link.symlink_to(os.ttyname(self.slave))
-        return self
+        devices = prefix_path() / "dosdevices"
+        target = os.ttyname(self.slave)
+        if self.number is not None:
+            self.link = devices / f"com{self.number}"
+            if self.link.is_symlink() or self.link.exists():
+                self.link.unlink()
+            self.link.symlink_to(target)
+            return self
+        for number in range(60, 256):
+            try:
+                os.symlink(target, devices / f"com{number}")  # fails if taken
+            except FileExistsError:
+                continue
+            self.number, self.link = number, devices / f"com{number}"
+            return self
+        raise RuntimeError("no free COM number")
 
     def __exit__(self, *exc):
         with contextlib.suppress(FileNotFoundError):

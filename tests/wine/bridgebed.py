@@ -1,0 +1,92 @@
+"""Running the bridge in tests: the program under "open" with its stdout read
+on a thread, as a host reads it, and a settled serial line."""
+
+import hashlib
+import os
+import threading
+import time
+
+import winebed
+
+class StdoutCollector:
+    """Reads the program's stdout on a thread, as a host would. Keeps every
+    byte, or for long streams only their count and running sha256."""
+
+    def __init__(self, stream, keep=True):
+        self.stream = stream
+        self.keep = keep
+        self.data = bytearray()
+        self.count = 0
+        self.digest = hashlib.sha256()
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            chunk = os.read(self.stream.fileno(), 1 << 20)
+            with self.changed:
+                if not chunk:
+                    self.changed.notify_all()
+                    return
+                if self.keep:
+                    self.data += chunk
+                self.count += len(chunk)
+                self.digest.update(chunk)
+                self.changed.notify_all()
+
+    def wait_for(self, count, timeout=10.0):
+        """Waits until `count` bytes have come; returns the time then."""
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while self.count < count:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self.changed.wait(left)
+            return time.monotonic()
+
+
+class Bridge:
+    """The program bridging `port` for `host`, with a collector on stdout."""
+
+    def __init__(self, host_name, port_number, *timeouts, keep=True):
+        self.process = winebed.start_program("open", host_name, str(port_number),
+                                             *map(str, timeouts))
+        self.stdout = StdoutCollector(self.process.stdout, keep)
+
+    def send(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def wait(self, timeout=10.0):
+        code = self.process.wait(timeout)
+        self.stdout.thread.join(5)
+        return code
+
+    def stderr(self):
+        return self.process.stderr.read()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+def settle(bridge, port):
+    """Waits until the bridge has the port open: a probe byte must come
+    through. Probes sent before the port opened arrive late; they are drained
+    so that a test starts with a quiet line."""
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline:
+        bridge.send(b"\x00")
+        if port.read_exactly(1, timeout=0.5) == b"\x00":
+            while port.read_available(0.3):
+                pass
+            return
+    raise AssertionError("the bridge never opened its port")
