@@ -10,6 +10,13 @@ std::atomic<bool> hostAlive{false};
 namespace {
 
 constexpr DWORD watchIntervalMs = 500;
+constexpr int quietWaitMs = 1000;
+
+// The handshake of quietHostWatcher: the watcher announces a look before it
+// checks for the stop, the main thread asks for the stop before it checks for
+// a look, so one of the two always sees the other.
+std::atomic<bool> watcherLooking{false};
+std::atomic<bool> watcherStopping{false};
 
 // The entry's size field tells the platform which layout the caller has; it
 // differs between word sizes because the record holds pointer-sized members.
@@ -37,9 +44,27 @@ bool hostProcessRunning(const wchar_t* hostName)
 
 DWORD WINAPI watchHostProcess(void* hostName)
 {
-    while (hostProcessRunning(static_cast<const wchar_t*>(hostName))) {
+    for (;;) {
+        watcherLooking = true;
+        if (watcherStopping) {
+            watcherLooking = false;
+            return 0;  // the process is ending anyway
+        }
+        const bool running = hostProcessRunning(static_cast<const wchar_t*>(hostName));
+        watcherLooking = false;
+        if (!running) {
+            break;
+        }
         Sleep(watchIntervalMs);
     }
     hostAlive = false;
     return 0;
+}
+
+void quietHostWatcher()
+{
+    watcherStopping = true;
+    for (int waited = 0; watcherLooking && waited < quietWaitMs; ++waited) {
+        Sleep(1);
+    }
 }

@@ -13,6 +13,12 @@ extern std::atomic<bool> hostAlive;
 // must live as long as the process. Looks at the process list every 500 ms.
 DWORD WINAPI watchHostProcess(void* hostName);
 
+// Makes the watcher take no further look, and returns once it is not in the
+// middle of one (or after a second at most). Under Wine, a process that exits
+// while another of its threads walks the process list is now and then killed
+// outright, which its parent sees as a signal instead of the exit code.
+void quietHostWatcher();
+
 // One look: is there a process whose executable file name equals hostName
 // exactly (case-sensitive, whole name)? A process list that cannot be read
 // counts as no.

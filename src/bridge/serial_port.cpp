@@ -3,6 +3,7 @@
 #include "bridge/pump.h"
 #include "common/console.h"
 #include "common/decimal.h"
+#include "common/threads.h"
 
 HANDLE portHandle = INVALID_HANDLE_VALUE;
 std::atomic<bool> bridgeRunning{false};
@@ -110,9 +111,8 @@ bool openSerialPort(int portNumber, const PortTimeouts& timeouts)
     SetCommTimeouts(portHandle, &platformTimeouts);  // likewise not fatal
 
     bridgeRunning = true;
-    // Handles of the pump threads are not kept: they run until the process ends.
-    CloseHandle(CreateThread(nullptr, 0, pumpConsoleToPort, nullptr, 0, nullptr));
-    CloseHandle(CreateThread(nullptr, 0, pumpPortToConsole, nullptr, 0, nullptr));
+    startThread(pumpConsoleToPort, nullptr);
+    startThread(pumpPortToConsole, nullptr);
     return true;
 }
 
