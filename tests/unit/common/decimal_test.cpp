@@ -90,8 +90,8 @@ TEST_P(ScanDecimal, ReadsLikeTheRuntimeConversion)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScanDecimal, testing::ValuesIn(scanCases),
-                         [](const testing::TestParamInfo<ScanCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<ScanCase>& testParam) {
+                             return std::string(testParam.param.name);
                          });
 
 struct PrefixedCase {
@@ -141,8 +141,8 @@ TEST_P(ScanPrefixedDecimal, NeedsTheExactPrefixThenANumber)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScanPrefixedDecimal, testing::ValuesIn(prefixedCases),
-                         [](const testing::TestParamInfo<PrefixedCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<PrefixedCase>& testParam) {
+                             return std::string(testParam.param.name);
                          });
 
 struct FormatCase {

@@ -49,7 +49,7 @@ inline std::string readable(const WideString& text)
 {
     std::string shown;
     for (const WideChar unit : text) {
-        if (unit >= 0x20 && unit < 0x7F && unit != '\\') {
+        if (unit >= 0x20 && unit < 0x7F) {
             shown += static_cast<char>(unit);
         } else {
             char escaped[8];

@@ -1,0 +1,242 @@
+// From a "getUSBPort" identifier to the device key searched, from the names
+// found to a port number, and the answer line for it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <ostream>
+#include <string>
+
+#include "common/exact_text.h"
+#include "registry/usb_identifier.h"
+
+namespace {
+
+// --- Splitting an identifier into its product and vendor fields ---
+
+struct SplitCase {
+    const char* name;
+    const WideChar* identifier;
+    const WideChar* product;
+    const WideChar* vendor;
+};
+
+void PrintTo(const SplitCase& row, std::ostream* out)
+{
+    *out << row.name << " \"" << readable(row.identifier) << '"';
+}
+
+const SplitCase splitCases[] = {
+    {"productThenVendor", u"0x57400483", u"5740", u"0483"},
+    {"tailIgnored", u"0x57400483-second-port", u"5740", u"0483"},
+    {"caseKept", u"0xabCD1a2B", u"abCD", u"1a2B"},
+    {"prefixNotLookedAt", u"ZZ57400483", u"5740", u"0483"},
+    {"nineUnitsShortVendor", u"0x5740048", u"5740", u"048"},
+    {"sixUnitsEmptyVendor", u"0x5740", u"5740", u""},
+    {"fiveUnitsShortProduct", u"0x574", u"574", u""},
+    {"onlyThePrefix", u"0x", u"", u""},
+    {"oneUnit", u"0", u"", u""},
+    {"empty", u"", u"", u""},
+    {"unitsBeyondLatin1Kept", u"\u00e9\u00e9ABCD\u20ACFGH", u"ABCD", u"\u20ACFGH"},
+};
+
+class SplitIdentifier : public testing::TestWithParam<SplitCase> {};
+
+// Each field holds its units and then zeros to the end of its 8 units. The
+// identifier sits in a block of exactly its length, so a read past its
+// terminator (a short identifier) is caught.
+TEST_P(SplitIdentifier, TakesUpToFourUnitsFromFixedPositions)
+{
+    const SplitCase& row = GetParam();
+    const ExactText identifier(row.identifier);
+
+    const DeviceFields fields = splitIdentifier(identifier.get());
+
+    const auto expectField = [](const WideChar(&field)[8], const WideString& expected) {
+        EXPECT_EQ(terminatedText(field), expected) << readable(terminatedText(field));
+        for (std::size_t i = expected.size(); i < 8; ++i) {
+            EXPECT_EQ(field[i], 0) << "unit " << i << " of the field is not cleared";
+        }
+    };
+    {
+        SCOPED_TRACE("product");
+        expectField(fields.product, row.product);
+    }
+    {
+        SCOPED_TRACE("vendor");
+        expectField(fields.vendor, row.vendor);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SplitIdentifier, testing::ValuesIn(splitCases),
+                         [](const testing::TestParamInfo<SplitCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+// --- The device key path ---
+
+constexpr WideChar pathSentinel = 0x7777;
+
+struct GuardedPath {
+    WideChar path[deviceKeyPathCapacity];
+    WideChar canary[8];
+};
+
+// Builds the path into a buffer of sentinels with canary units behind it.
+WideString buildPath(const WideString& vendor, const WideString& product)
+{
+    GuardedPath guarded;
+    std::fill(std::begin(guarded.path), std::end(guarded.path), pathSentinel);
+    std::fill(std::begin(guarded.canary), std::end(guarded.canary), pathSentinel);
+    const ExactText vendorText(vendor);
+    const ExactText productText(product);
+
+    buildDeviceKeyPath(vendorText.get(), productText.get(), guarded.path);
+
+    for (const WideChar unit : guarded.canary) {
+        EXPECT_EQ(unit, pathSentinel) << "written past the path buffer";
+    }
+    const auto end = std::find(std::begin(guarded.path), std::end(guarded.path), WideChar{0});
+    EXPECT_NE(end, std::end(guarded.path)) << "path not terminated";
+    return WideString(std::begin(guarded.path), end);
+}
+
+TEST(BuildDeviceKeyPath, VendorThenProductBelowTheUsbTree)
+{
+    const struct {
+        const WideChar* vendor;
+        const WideChar* product;
+        const WideChar* path;
+    } rows[] = {
+        {u"0483", u"5740", u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_0483&PID_5740"},
+        {u"abCD", u"1a2B", u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_abCD&PID_1a2B"},
+        {u"048", u"5740", u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_048&PID_5740"},
+        {u"", u"5740", u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_&PID_5740"},
+        {u"", u"", u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_&PID_"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.vendor) + "/" + readable(row.product));
+        EXPECT_EQ(buildPath(row.vendor, row.product), row.path);
+    }
+}
+
+// Fields longer than an identifier can give must still leave a terminated
+// path inside the buffer, not run past it.
+TEST(BuildDeviceKeyPath, OverlongFieldsStayInsideTheBuffer)
+{
+    const WideString vendor(100, u'V');
+    const WideString product(100, u'P');
+    const WideString whole =
+        u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_" + vendor + u"&PID_" + product;
+    const WideString path = buildPath(vendor, product);
+    EXPECT_LT(path.size(), deviceKeyPathCapacity);
+    EXPECT_EQ(path, whole.substr(0, path.size()));
+}
+
+// --- The port an instance offers ---
+
+struct PortCase {
+    const char* name;
+    const WideChar* portName;
+    const WideChar* deviceName;
+    std::int32_t port;
+};
+
+void PrintTo(const PortCase& row, std::ostream* out)
+{
+    *out << row.name << " \"" << readable(row.portName) << "\" on \""
+         << readable(row.deviceName) << '"';
+}
+
+const PortCase portCases[] = {
+    {"usbSerialPort", u"COM7", u"\\Device\\USBSER000", 7},
+    {"twoDigitPort", u"COM12", u"\\Device\\USBSER3", 12},
+    {"leadingZerosInPort", u"COM007", u"\\Device\\USBSER0", 7},
+    {"blankBeforeNumber", u"COM 7", u"\\Device\\USBSER0", 7},
+    {"textAfterNumber", u"COM7x", u"\\Device\\USBSER0x", 7},
+    // Read as "%d" reads it: a negative port number comes through as it is.
+    {"negativePortNumber", u"COM-3", u"\\Device\\USBSER0", -3},
+    // Only the index -1 means no match; other negative indexes are matches.
+    {"otherNegativeIndex", u"COM7", u"\\Device\\USBSER-2", 7},
+    {"indexMinusOne", u"COM7", u"\\Device\\USBSER-1", 0},
+    {"indexWrapsToMinusOne", u"COM7", u"\\Device\\USBSER4294967295", 0},
+    {"otherDriver", u"COM7", u"\\Device\\Serial0", 0},
+    {"deviceNameWithoutIndex", u"COM7", u"\\Device\\USBSER", 0},
+    {"deviceNameInOtherCase", u"COM7", u"\\device\\usbser0", 0},
+    {"emptyDeviceName", u"COM7", u"", 0},
+    {"portNameInOtherCase", u"com7", u"\\Device\\USBSER0", 0},
+    {"notAComPort", u"LPT1", u"\\Device\\USBSER0", 0},
+    {"comWithoutNumber", u"COM", u"\\Device\\USBSER0", 0},
+    {"comZero", u"COM0", u"\\Device\\USBSER0", 0},
+    {"emptyPortName", u"", u"\\Device\\USBSER0", 0},
+};
+
+class UsablePort : public testing::TestWithParam<PortCase> {};
+
+TEST_P(UsablePort, ComNumberOnlyForTheUsbSerialDriver)
+{
+    const PortCase& row = GetParam();
+    const ExactText portName(row.portName);
+    const ExactText deviceName(row.deviceName);
+    EXPECT_EQ(usablePort(portName.get(), deviceName.get()), row.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UsablePort, testing::ValuesIn(portCases),
+                         [](const testing::TestParamInfo<PortCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+// --- The answer line ---
+
+WideString text(const GrowBuffer<WideChar>& output)
+{
+    return output.size() == 0 ? WideString() : WideString(output.data(), output.size());
+}
+
+TEST(AppendPortLine, IdentifierBlankNumberLineFeed)
+{
+    const struct {
+        const WideChar* identifier;
+        std::int32_t port;
+        const WideChar* line;
+    } rows[] = {
+        {u"0x57400483", 7, u"0x57400483 7\n"},
+        {u"0x57400483", 0, u"0x57400483 0\n"},
+        {u"0x57400483", 12, u"0x57400483 12\n"},
+        {u"0x57400483", -3, u"0x57400483 -3\n"},
+        {u"0x57400483", std::numeric_limits<std::int32_t>::max(), u"0x57400483 2147483647\n"},
+        {u"0x57400483", std::numeric_limits<std::int32_t>::min(), u"0x57400483 -2147483648\n"},
+        {u"0xABCD1234extra", 3, u"0xABCD1234extra 3\n"},
+        {u"\u00e9\u20AC", 3, u"\u00e9\u20AC 3\n"},
+        {u"", 5, u" 5\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.line));
+        GrowBuffer<WideChar> output;
+        const ExactText identifier(row.identifier);
+        appendPortLine(output, identifier.get(), row.port);
+        EXPECT_FALSE(output.failed());
+        EXPECT_EQ(text(output), row.line) << readable(text(output));
+    }
+}
+
+TEST(AppendPortLine, LongIdentifierIsEchoedWhole)
+{
+    const WideString identifier = u"0x57400483" + WideString(500, u'z');
+    GrowBuffer<WideChar> output;
+    appendPortLine(output, ExactText(identifier).get(), 42);
+    EXPECT_EQ(text(output), identifier + u" 42\n");
+}
+
+TEST(AppendPortLine, LinesFollowEachOtherInOrder)
+{
+    GrowBuffer<WideChar> output;
+    appendPortLine(output, ExactText(u"0x57400483").get(), 7);
+    appendPortLine(output, ExactText(u"0x57400483").get(), 9);
+    appendPortLine(output, ExactText(u"0x00011111").get(), 0);
+    EXPECT_EQ(text(output), u"0x57400483 7\n0x57400483 9\n0x00011111 0\n");
+}
+
+}  // namespace
