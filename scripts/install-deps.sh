@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs, where missing, what building and testing corvel needs on Debian 12:
 # CMake and Ninja, the native compiler and GoogleTest, MinGW-w64 for both word
-# sizes, clang with libFuzzer, and 64-bit Wine. Uses apt as root (or through sudo).
+# sizes, clang with libFuzzer, and 64-bit Wine; and any further Debian
+# packages named as arguments. Uses apt as root (or through sudo).
 set -euo pipefail
 
-packages=(
+packages=("$@"
   cmake ninja-build g++ libgtest-dev googletest python3 clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
