@@ -44,7 +44,7 @@ public:
     {
         if (isPort_) {
             DWORD errors = 0;
-            ClearCommError(portHandle, &errors, nullptr);
+            ClearCommError(readFrom_, &errors, nullptr);
         }
     }
 
