@@ -49,13 +49,13 @@ std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productFie
     if (!collectRegistryValues(table, path, L"PortName")) {
         return 0;
     }
-    std::size_t count = 0;
-    for (; count < valueSlotCount && table.slots[count][0] != 0; ++count) {
+    const std::size_t count = findingCount(table);
+    for (std::size_t slot = 0; slot < count; ++slot) {
         GrowBuffer<wchar_t> deviceName;
-        const bool listed = findSerialDeviceName(deviceName, table.slots[count]);
-        ports[count] = listed && !deviceName.failed()
-                           ? usablePort(table.slots[count], deviceName.data())
-                           : 0;
+        const bool listed = findSerialDeviceName(deviceName, table.slots[slot]);
+        ports[slot] = listed && !deviceName.failed()
+                          ? usablePort(table.slots[slot], deviceName.data())
+                          : 0;
     }
     return count;
 }
