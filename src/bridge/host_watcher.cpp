@@ -23,6 +23,16 @@ std::atomic<bool> watcherStopping{false};
 static_assert(sizeof(PROCESSENTRY32W) == (sizeof(void*) == 8 ? 568 : 556),
               "process entry layout of this word size");
 
+// Once its work is done the watcher waits for the process to end instead of
+// ending itself: under Wine, a process that exits while one of its threads is
+// still on its way out is now and then killed outright, a second later.
+[[noreturn]] void waitForTheEnd()
+{
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
 }  // namespace
 
 bool hostProcessRunning(const wchar_t* hostName)
@@ -48,7 +58,7 @@ DWORD WINAPI watchHostProcess(void* hostName)
         watcherLooking = true;
         if (watcherStopping) {
             watcherLooking = false;
-            return 0;  // the process is ending anyway
+            waitForTheEnd();
         }
         const bool running = hostProcessRunning(static_cast<const wchar_t*>(hostName));
         watcherLooking = false;
@@ -58,7 +68,7 @@ DWORD WINAPI watchHostProcess(void* hostName)
         Sleep(watchIntervalMs);
     }
     hostAlive = false;
-    return 0;
+    waitForTheEnd();
 }
 
 void quietHostWatcher()

@@ -10,7 +10,8 @@
 extern std::atomic<bool> hostAlive;
 
 // Thread routine; parameter: the host's executable file name (wchar_t*), which
-// must live as long as the process. Looks at the process list every 500 ms.
+// must live as long as the process. Looks at the process list every 500 ms;
+// once no host is left, clears hostAlive and waits for the process to end.
 DWORD WINAPI watchHostProcess(void* hostName);
 
 // Makes the watcher take no further look, and returns once it is not in the
