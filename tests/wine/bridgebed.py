@@ -51,9 +51,28 @@ class Bridge:
     """The program bridging `port` for `host`, with a collector on stdout."""
 
     def __init__(self, host_name, port_number, *timeouts, keep=True):
-        self.process = winebed.start_program("open", host_name, str(port_number),
-                                             *map(str, timeouts))
-        self.stdout = StdoutCollector(self.process.stdout, keep)
+        self.arguments = ("open", host_name, str(port_number), *map(str, timeouts))
+        self.keep = keep
+        self.starts = 0
+        self._start()
+
+    def _start(self):
+        self.starts += 1
+        self.process = winebed.start_program(*self.arguments)
+        self.stdout = StdoutCollector(self.process.stdout, self.keep)
+
+    def restart_after_startup_failure(self):
+        """Starts the bridge again when Wine ended it before it ran: exit
+        code 1 with nothing written (see winebed). Returns whether it did."""
+        if self.process.poll() != 1 or self.starts > winebed.STARTUP_RETRIES:
+            return False
+        self.stdout.thread.join(5)
+        if self.stdout.count or self.process.stderr.read():
+            return False
+        winebed.note_retry("the bridge", self.starts)
+        self.close()
+        self._start()
+        return True
 
     def send(self, data):
         self.process.stdin.write(data)
@@ -84,7 +103,15 @@ def settle(bridge, port):
     so that a test starts with a quiet line."""
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
-        bridge.send(b"\x00")
+        if bridge.process.poll() is not None:
+            if bridge.restart_after_startup_failure():
+                continue
+            raise AssertionError(f"the bridge ended with exit code {bridge.process.returncode}"
+                                 " before its port opened")
+        try:
+            bridge.send(b"\x00")
+        except BrokenPipeError:
+            continue  # it ended just now; the check above says how
         if port.read_exactly(1, timeout=0.5) == b"\x00":
             while port.read_available(0.3):
                 pass

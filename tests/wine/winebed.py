@@ -90,11 +90,11 @@ def destroy_prefix(prefix):
 STARTUP_RETRIES = 2
 
 
-def _startup_failed(returncode, stdout, stderr):
+def startup_failed(returncode, stdout, stderr):
     return returncode == 1 and not stdout and not stderr
 
 
-def _note_retry(what, attempt):
+def note_retry(what, attempt):
     print(f"winebed: Wine ended {what} with exit code 1 before it ran, silently;"
           f" starting it again ({attempt}/{STARTUP_RETRIES})", file=sys.stderr, flush=True)
 
@@ -111,7 +111,7 @@ def run_wine(args, prefix=None, **kwargs):
         done = subprocess.run([WINE64, *args], env=wine_env(prefix or prefix_path()), **kwargs)
         if done.returncode != 1 or attempt > STARTUP_RETRIES:
             break
-        _note_retry(args[0], attempt)
+        note_retry(args[0], attempt)
     done.check_returncode()
     return done
 
@@ -140,10 +140,10 @@ def run_program(*args, stdin=b"", timeout=60, exe=None):
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=wine_env(prefix_path()), timeout=timeout)
         run = Run(done.returncode, done.stdout, done.stderr, time.monotonic() - started)
-        if not args or attempt > STARTUP_RETRIES or not _startup_failed(
+        if not args or attempt > STARTUP_RETRIES or not startup_failed(
                 run.returncode, run.stdout, run.stderr):
             return run
-        _note_retry(os.path.basename(exe or program()), attempt)
+        note_retry(os.path.basename(exe or program()), attempt)
 
 
 def start_program(*args, exe=None):
@@ -378,7 +378,7 @@ class HostProcess:
             self.process.stdout.close()
             if self.process.returncode != 1 or attempt > STARTUP_RETRIES:
                 break
-            _note_retry(self.name, attempt)
+            note_retry(self.name, attempt)
         shutil.rmtree(self.folder, ignore_errors=True)
         raise RuntimeError(f"test host did not start: {line!r}, exit code {self.process.returncode}")
 
