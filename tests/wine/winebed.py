@@ -99,6 +99,16 @@ def note_retry(what, attempt):
           f" starting it again ({attempt}/{STARTUP_RETRIES})", file=sys.stderr, flush=True)
 
 
+def with_startup_retries(what, start, failed):
+    """Calls start() until failed(result) says no, at most 1 + STARTUP_RETRIES
+    times; returns the last result."""
+    for attempt in range(1, STARTUP_RETRIES + 2):
+        result = start()
+        if attempt > STARTUP_RETRIES or not failed(result):
+            return result
+        note_retry(what, attempt)
+
+
 def run_wine(args, prefix=None, **kwargs):
     """Runs one of Wine's own programs (reg, regedit, ...), which must succeed.
     A silent exit code 1 is retried: for these tools it is either such a
@@ -107,11 +117,10 @@ def run_wine(args, prefix=None, **kwargs):
     kwargs.setdefault("stdout", subprocess.DEVNULL)
     kwargs.setdefault("stderr", subprocess.DEVNULL)
     kwargs.setdefault("timeout", 60)
-    for attempt in range(1, STARTUP_RETRIES + 2):
-        done = subprocess.run([WINE64, *args], env=wine_env(prefix or prefix_path()), **kwargs)
-        if done.returncode != 1 or attempt > STARTUP_RETRIES:
-            break
-        note_retry(args[0], attempt)
+    done = with_startup_retries(
+        args[0],
+        lambda: subprocess.run([WINE64, *args], env=wine_env(prefix or prefix_path()), **kwargs),
+        lambda done: done.returncode == 1)
     done.check_returncode()
     return done
 
@@ -134,16 +143,16 @@ def run_program(*args, stdin=b"", timeout=60, exe=None):
     """Runs the program with piped stdin/stdout/stderr; returns a Run. With
     arguments, a silent exit code 1 is Wine's start-up failure (see above) and
     the run is made again."""
-    for attempt in range(1, STARTUP_RETRIES + 2):
+    def once():
         started = time.monotonic()
         done = subprocess.run([WINE64, exe or program(), *args], input=stdin,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=wine_env(prefix_path()), timeout=timeout)
-        run = Run(done.returncode, done.stdout, done.stderr, time.monotonic() - started)
-        if not args or attempt > STARTUP_RETRIES or not startup_failed(
-                run.returncode, run.stdout, run.stderr):
-            return run
-        note_retry(os.path.basename(exe or program()), attempt)
+        return Run(done.returncode, done.stdout, done.stderr, time.monotonic() - started)
+
+    return with_startup_retries(
+        os.path.basename(exe or program()), once,
+        lambda run: bool(args) and startup_failed(run.returncode, run.stdout, run.stderr))
 
 
 def start_program(*args, exe=None):
@@ -366,19 +375,22 @@ class HostProcess:
         self.folder = tempfile.mkdtemp(prefix="corvel-host-")
         path = os.path.join(self.folder, self.name)
         shutil.copyfile(os.environ["CORVEL_TEST_HOST"], path)
-        for attempt in range(1, STARTUP_RETRIES + 2):
+
+        def once():
             self.process = subprocess.Popen([WINE64, path], stdout=subprocess.PIPE,
                                             stderr=subprocess.DEVNULL,
                                             env=wine_env(prefix_path()))
             # The host says so once it runs, hence is in the process list.
             line = self.process.stdout.readline()
-            if line.strip() == b"ready":
-                return self
-            self.kill()
-            self.process.stdout.close()
-            if self.process.returncode != 1 or attempt > STARTUP_RETRIES:
-                break
-            note_retry(self.name, attempt)
+            if line.strip() != b"ready":
+                self.kill()
+                self.process.stdout.close()
+            return line
+
+        line = with_startup_retries(self.name, once,
+                                    lambda line: not line and self.process.returncode == 1)
+        if line.strip() == b"ready":
+            return self
         shutil.rmtree(self.folder, ignore_errors=True)
         raise RuntimeError(f"test host did not start: {line!r}, exit code {self.process.returncode}")
 
