@@ -36,8 +36,14 @@ void runOpen(int argc, wchar_t** argv)
         refusePort();
     }
     // Tested before the first pause: a host already gone ends the bridge at once.
-    while (hostAlive) {
+    while (hostAlive && !portGone) {
         Sleep(mainPollMs);
+    }
+    if (portGone) {
+        // The device was unplugged or reset: a port that comes back is a new
+        // one, so the host must look it up and open it again.
+        quietHostWatcher();
+        endProcess(exitPortLost);
     }
     // The normal exit ends the pumps and the watcher and releases the port;
     // bytes still in flight are not drained. (The watcher has returned.)

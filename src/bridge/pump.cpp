@@ -1,38 +1,47 @@
 #include "bridge/pump.h"
 
-void relayConsoleToPort(PumpEnd& console, PumpEnd& port, const std::atomic<bool>& running,
-                        SleepFunction sleep)
+namespace {
+
+// Queries the port's status and tells the loss watch what came of it.
+void checkPort(PumpEnd& port, const PumpControl& control)
+{
+    const bool answered = port.clearError();
+    control.loss.noteStatus(answered, control.now());
+}
+
+}  // namespace
+
+void relayConsoleToPort(PumpEnd& console, PumpEnd& port, const PumpControl& control)
 {
     unsigned char buffer[pumpBufferSize];
-    while (running.load()) {
+    while (control.running.load() && !control.loss.lost()) {
         const IoResult got = console.read(buffer, pumpBufferSize);
         if (got.count == 0) {
-            sleep(pumpIdleSleepMs);
+            control.sleep(pumpIdleSleepMs);
             continue;
         }
         // What the port does not take within its write time-out is dropped:
         // the time-outs are the caller's choice between waiting and losing.
         const IoResult put = port.write(buffer, got.count);
         if (!put.ok) {
-            port.clearError();
+            checkPort(port, control);
             if (put.count < got.count
                 && !port.write(buffer + put.count, got.count - put.count).ok) {
-                port.clearError();
+                checkPort(port, control);
             }
         }
         port.flush();
     }
 }
 
-void relayPortToConsole(PumpEnd& port, PumpEnd& console, const std::atomic<bool>& running,
-                        SleepFunction sleep)
+void relayPortToConsole(PumpEnd& port, PumpEnd& console, const PumpControl& control)
 {
     unsigned char buffer[pumpBufferSize];
-    while (running.load()) {
+    while (control.running.load()) {
         for (;;) {
             const IoResult got = port.read(buffer, pumpBufferSize);
             if (!got.ok) {
-                port.clearError();
+                checkPort(port, control);
             }
             if (got.count == 0) {
                 break;
@@ -43,6 +52,12 @@ void relayPortToConsole(PumpEnd& port, PumpEnd& console, const std::atomic<bool>
                 break;
             }
         }
-        sleep(pumpIdleSleepMs);
+        if (!control.loss.lost() && control.loss.statusDue(control.now())) {
+            checkPort(port, control);
+        }
+        if (control.loss.lost()) {
+            return;  // every byte read has been written
+        }
+        control.sleep(pumpIdleSleepMs);
     }
 }

@@ -7,6 +7,7 @@
 
 HANDLE portHandle = INVALID_HANDLE_VALUE;
 std::atomic<bool> bridgeRunning{false};
+std::atomic<bool> portGone{false};
 
 namespace {
 
@@ -40,12 +41,18 @@ public:
         FlushFileBuffers(writeTo_);
     }
 
-    void clearError() override
+    bool clearError() override
     {
-        if (isPort_) {
-            DWORD errors = 0;
-            ClearCommError(readFrom_, &errors, nullptr);
+        if (!isPort_) {
+            return true;
         }
+        DWORD errors = 0;
+        if (ClearCommError(readFrom_, &errors, nullptr) != FALSE) {
+            return true;
+        }
+        // A removed USB port fails this with "bad command" or "access denied"
+        // (drivers differ), Wine's port on a closed pty with "not ready".
+        return !statusErrorMeansFailure(GetLastError());
     }
 
 private:
@@ -57,6 +64,24 @@ private:
 void sleepMs(std::uint32_t milliseconds)
 {
     Sleep(milliseconds);
+}
+
+std::uint64_t steadyMs()
+{
+    return GetTickCount64();
+}
+
+PortLossWatch portLoss;
+const PumpControl pumpControl{bridgeRunning, portLoss, sleepMs, steadyMs};
+
+// A pump whose work is done waits for the process to end instead of ending its
+// thread: under Wine, a process that exits while one of its threads is still
+// on its way out is now and then killed outright.
+[[noreturn]] void waitForTheEnd()
+{
+    for (;;) {
+        Sleep(INFINITE);
+    }
 }
 
 DCB lineSettings()
@@ -120,14 +145,15 @@ DWORD WINAPI pumpConsoleToPort(void*)
 {
     HandleEnd console(consoleIn, consoleOut, false);
     HandleEnd port(portHandle, portHandle, true);
-    relayConsoleToPort(console, port, bridgeRunning, sleepMs);
-    return 0;
+    relayConsoleToPort(console, port, pumpControl);
+    waitForTheEnd();  // the port is gone; pumpPortToConsole reports it
 }
 
 DWORD WINAPI pumpPortToConsole(void*)
 {
     HandleEnd port(portHandle, portHandle, true);
     HandleEnd console(consoleIn, consoleOut, false);
-    relayPortToConsole(port, console, bridgeRunning, sleepMs);
-    return 0;
+    relayPortToConsole(port, console, pumpControl);
+    portGone = true;  // only now: everything the port gave is on stdout
+    waitForTheEnd();
 }

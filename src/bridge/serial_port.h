@@ -12,6 +12,9 @@
 extern HANDLE portHandle;
 // Set before the pumps start and never cleared: the pumps end with the process.
 extern std::atomic<bool> bridgeRunning;
+// Set once the port has stopped working (its device unplugged or reset) and
+// every byte read from it has been written to stdout. Never cleared.
+extern std::atomic<bool> portGone;
 
 // Opens "\\.\COM<portNumber>" exclusively, sets 9600 8N1 without flow control
 // and the given time-outs, and starts the pumps. False, with nothing started,

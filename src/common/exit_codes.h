@@ -4,3 +4,4 @@
 constexpr int exitDone = 0;          // a command finished, or no command matched
 constexpr int exitNoCommand = 1;     // fewer than two arguments
 constexpr int exitUnusablePort = 2;  // "open" could not use its port
+constexpr int exitPortLost = 3;      // "open": the port stopped working while bridging

@@ -1,9 +1,10 @@
 // The two byte pumps of the bridge, run against in-memory ends.
 //
-// Each fake end plays a script of read results and write outcomes and records
-// what the pump did with it; the fake sleep records its calls. All of it goes
-// into one event list, so the order of reads, writes, flushes, error clearing
-// and sleeps can be checked as a whole.
+// Each fake end plays a script of read results, write outcomes and status
+// answers and records what the pump did with it; the fake sleep records its
+// calls and moves the fake clock on. All of it goes into one event list, so the
+// order of reads, writes, flushes, error clearing and sleeps can be checked as
+// a whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,6 +33,8 @@ constexpr std::size_t runawayReads = 100000;
 
 struct Bridge {
     std::atomic<bool> running{true};
+    PortLossWatch loss;
+    std::uint64_t nowMs = 0;  // the fake clock: only sleeps move it
     Events events;
     std::size_t sleeps = 0;
     std::size_t stopAfterSleeps = 0;  // 0: the sleep never stops the bridge
@@ -53,6 +56,12 @@ void fakeSleep(std::uint32_t milliseconds)
         ADD_FAILURE() << "the pump keeps sleeping: stopped after " << bridge.sleeps << " sleeps";
         bridge.running = false;
     }
+    bridge.nowMs += milliseconds;
+}
+
+std::uint64_t fakeNow()
+{
+    return activeBridge->nowMs;
 }
 
 class FakeEnd final : public PumpEnd {
@@ -81,6 +90,11 @@ public:
     // --- Write script: each write takes at most `accepted` bytes and reports
     // `ok`; writes past the script take everything ---
     void queueWrite(std::uint32_t accepted, bool ok) { writes_.push_back({accepted, ok}); }
+
+    // --- Status script: the error code each status query fails with, 0 for
+    // an answer; past the script, every query gives `afterScript` ---
+    void queueStatus(std::uint32_t errorCode) { statuses_.push_back(errorCode); }
+    void statusAfterScript(std::uint32_t errorCode) { statusAfterScript_ = errorCode; }
 
     IoResult read(unsigned char* buffer, std::uint32_t capacity) override
     {
@@ -143,16 +157,29 @@ public:
 
     void flush() override { record("flush"); }
 
-    void clearError() override
+    bool clearError() override
     {
         record("clearError");
-        lineError_ = false;
         ++clearErrorCalls;
+        std::uint32_t errorCode = statusAfterScript_;
+        if (!statuses_.empty()) {
+            errorCode = statuses_.front();
+            statuses_.pop_front();
+        }
+        statusTimes.push_back(bridge_.nowMs);
+        if (errorCode != 0) {
+            // A port that cannot be queried cannot be cleared either; the
+            // Win32 end answers the same way from the query's error code.
+            return !statusErrorMeansFailure(errorCode);
+        }
+        lineError_ = false;
+        return true;
     }
 
     Bytes delivered;                    // the bytes this end took in, in order
     std::vector<Bytes> writeAttempts;   // every write as the pump made it
     std::vector<std::uint32_t> readCapacities;
+    std::vector<std::uint64_t> statusTimes;  // the fake clock at each status query
     int clearErrorCalls = 0;
 
 private:
@@ -172,6 +199,8 @@ private:
     Bridge& bridge_;
     std::deque<ReadStep> reads_;
     std::deque<WriteStep> writes_;
+    std::deque<std::uint32_t> statuses_;
+    std::uint32_t statusAfterScript_ = 0;
     bool lineError_ = false;
     bool stopWhenDrained_ = true;
     std::size_t readCount_ = 0;
@@ -248,8 +277,8 @@ protected:
     void SetUp() override { activeBridge = &bridge; }
     void TearDown() override { activeBridge = nullptr; }
 
-    void runConsoleToPort() { relayConsoleToPort(console, port, bridge.running, fakeSleep); }
-    void runPortToConsole() { relayPortToConsole(port, console, bridge.running, fakeSleep); }
+    void runConsoleToPort() { relayConsoleToPort(console, port, control); }
+    void runPortToConsole() { relayPortToConsole(port, console, control); }
 
     static void expectFullChunkReads(const FakeEnd& end)
     {
@@ -261,6 +290,7 @@ protected:
     Bridge bridge;
     FakeEnd console{"console", bridge};
     FakeEnd port{"port", bridge};
+    const PumpControl control{bridge.running, bridge.loss, fakeSleep, fakeNow};
 };
 
 TEST_F(PumpTest, NeitherPumpTouchesAnythingWhenNotRunning)
@@ -571,6 +601,210 @@ TEST_F(PumpTest, PortToConsoleGoesOnAfterAFailedConsoleWrite)
 
     EXPECT_EQ(console.writeAttempts, (std::vector<Bytes>{text("abc"), text("def")}));
     EXPECT_TRUE(sameBytes(console.delivered, text("def")));
+}
+
+// --- A port that goes away ---
+
+// Error codes as a status query fails with them.
+constexpr std::uint32_t answered = 0;
+constexpr std::uint32_t invalidFunction = 1;
+constexpr std::uint32_t accessDenied = 5;
+constexpr std::uint32_t notReady = 21;  // Wine's port on a closed pty
+constexpr std::uint32_t badCommand = 22;
+constexpr std::uint32_t invalidParameter = 87;
+
+// Statuses queried on a quiet line, one every 200 ms, and sooner (100 ms after
+// it) to confirm a failure: the port is gone once a failure is confirmed with
+// no answer in between, and then the pump returns. Some drivers fail the query
+// on healthy ports with codes 1 or 87, which must never end the bridge.
+struct QuietLineCase {
+    const char* name;
+    std::vector<std::uint32_t> statuses;  // the first queries' answers
+    std::uint32_t afterwards;             // every later query's
+    std::vector<std::uint64_t> queryTimes;  // fake ms of the first queries
+    bool lost;
+};
+
+void PrintTo(const QuietLineCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const QuietLineCase quietLineCases[] = {
+    {"healthy", {}, answered, {200, 400, 600}, false},
+    {"goneNotReady", {}, notReady, {200, 300}, true},
+    {"goneAccessDenied", {}, accessDenied, {200, 300}, true},
+    {"goneBadCommand", {}, badCommand, {200, 300}, true},
+    {"failsOnceThenHealthy", {notReady}, answered, {200, 300, 500}, false},
+    {"failsEveryOtherQuery", {notReady, answered, notReady, answered}, answered,
+     {200, 300, 500, 600, 800}, false},
+    {"invalidParameterOnAHealthyPort", {}, invalidParameter, {200, 400, 600}, false},
+    {"invalidFunctionOnAHealthyPort", {}, invalidFunction, {200, 400, 600}, false},
+};
+
+class QuietLineStatus : public PumpTest, public testing::WithParamInterface<QuietLineCase> {};
+
+TEST_P(QuietLineStatus, EndsThePumpOnlyWhenTheFailureIsConfirmed)
+{
+    const QuietLineCase& row = GetParam();
+    for (const std::uint32_t status : row.statuses) {
+        port.queueStatus(status);
+    }
+    port.statusAfterScript(row.afterwards);
+    port.stayIdleWhenDrained();
+    bridge.stopAfterSleeps = 300;  // 3 s of quiet line
+
+    runPortToConsole();
+
+    EXPECT_EQ(bridge.loss.lost(), row.lost);
+    ASSERT_GE(port.statusTimes.size(), row.queryTimes.size());
+    const std::vector<std::uint64_t> firstTimes(
+        port.statusTimes.begin(),
+        port.statusTimes.begin() + static_cast<std::ptrdiff_t>(row.queryTimes.size()));
+    EXPECT_EQ(firstTimes, row.queryTimes);
+    if (row.lost) {
+        // Returned at the confirming query, not at the sleeps' end.
+        EXPECT_EQ(bridge.nowMs, row.queryTimes.back());
+        EXPECT_EQ(bridge.events.back(), "port.clearError");
+    } else {
+        EXPECT_EQ(bridge.sleeps, 300u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QuietLineStatus, testing::ValuesIn(quietLineCases),
+                         [](const testing::TestParamInfo<QuietLineCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+// Bytes the device sent before it went away all reach the console before the
+// pump returns, however they were split into reads.
+TEST_F(PumpTest, PortToConsoleWritesEverythingReadBeforeItEndsForALostPort)
+{
+    const Bytes burst = pattern(10000, 5);
+    port.queueData(burst);
+    port.queueFailedRead(text("tail"));  // the last read, cut short by the loss
+    port.statusAfterScript(badCommand);
+    port.stayIdleWhenDrained();
+
+    runPortToConsole();
+
+    EXPECT_TRUE(bridge.loss.lost());
+    EXPECT_TRUE(sameBytes(console.delivered, join({burst, text("tail")})));
+    // The failed read starts the clock at 0, the query at 100 ms confirms it.
+    EXPECT_EQ(port.statusTimes, (std::vector<std::uint64_t>{0, 100}));
+}
+
+// Reads that keep failing, as a removed device's do on Windows: each failure
+// is a status query, and the pump ends 100 ms after the first.
+TEST_F(PumpTest, PortToConsoleEndsWhenEveryReadFailsOnALostPort)
+{
+    port.startInLineError();  // every read fails: nothing clears it
+    port.statusAfterScript(accessDenied);
+    port.stayIdleWhenDrained();
+    bridge.stopAfterSleeps = 300;
+
+    runPortToConsole();
+
+    EXPECT_TRUE(bridge.loss.lost());
+    EXPECT_EQ(bridge.nowMs, 100u);
+    EXPECT_TRUE(console.writeAttempts.empty());
+}
+
+// Two failures close together (a failed read and the quiet-line query at the
+// same moment, say) are not yet a loss: the confirmation needs 100 ms.
+TEST_F(PumpTest, FailuresWithinTheConfirmationPauseAreNotALoss)
+{
+    port.queueFailedRead();
+    port.queueFailedRead();
+    port.queueStatus(notReady);
+    port.queueStatus(notReady);
+    port.stayIdleWhenDrained();
+    bridge.stopAfterSleeps = 50;
+
+    runPortToConsole();
+
+    EXPECT_FALSE(bridge.loss.lost());
+    // 0 and 10 ms fail; 100 ms answers.
+    EXPECT_EQ(port.statusTimes, (std::vector<std::uint64_t>{0, 10, 100, 300}));
+}
+
+// Writes to the port: a write that fails has the port's status queried; a
+// write that merely took less than it was given (its time-out ran out) is no
+// failure. Once the port is lost, the pump returns: what the host writes has
+// nowhere to go.
+struct LostWriteCase {
+    const char* name;
+    std::pair<std::uint32_t, bool> firstWrite;  // accepted of 100, ok
+    std::uint32_t status;                        // every query's answer
+    std::vector<std::uint64_t> queryTimes;       // fake ms of every query
+    bool lost;
+};
+
+void PrintTo(const LostWriteCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+// The first chunk's write (and its retry) at 0 ms; the next chunk's write
+// fails at 100 ms, and its retry, if it gets one, succeeds.
+const LostWriteCase lostWriteCases[] = {
+    {"failsOnAGonePort", {0, false}, notReady, {0, 0, 100}, true},
+    {"failsOnAHealthyPort", {0, false}, answered, {0, 0, 100}, false},
+    {"failsWithInvalidParameterStatus", {0, false}, invalidParameter, {0, 0, 100}, false},
+    // No query for the short write; the next chunk's failures come at one
+    // moment, which confirms nothing.
+    {"shortWithoutError", {40, true}, notReady, {100, 100}, false},
+};
+
+class PortWriteLoss : public PumpTest, public testing::WithParamInterface<LostWriteCase> {};
+
+TEST_P(PortWriteLoss, EndsThePumpOnlyForAPortThatIsGone)
+{
+    const LostWriteCase& row = GetParam();
+    port.queueWrite(row.firstWrite.first, row.firstWrite.second);
+    port.queueWrite(0, false);
+    port.queueWrite(0, false);
+    port.statusAfterScript(row.status);
+    console.queueData(pattern(100, 6));
+    for (int i = 0; i < 10; ++i) {
+        console.queueEmpty();  // 100 ms of nothing from the host
+    }
+    console.queueData(text("late"));
+
+    runConsoleToPort();
+
+    EXPECT_EQ(bridge.loss.lost(), row.lost);
+    EXPECT_EQ(port.statusTimes, row.queryTimes);
+    if (row.lost) {
+        // Nothing more is read from the host once the port is lost.
+        EXPECT_EQ(bridge.events.back(), "port.flush");
+        EXPECT_EQ(console.readCapacities.size(), 12u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PortWriteLoss, testing::ValuesIn(lostWriteCases),
+                         [](const testing::TestParamInfo<LostWriteCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+// The two pumps share one watch: a failed write to the port starts the clock,
+// and the other pump's quiet-line query confirms the loss 100 ms later.
+TEST_F(PumpTest, AFailedWriteAndAQuietLineQueryConfirmEachOther)
+{
+    port.statusAfterScript(notReady);
+    port.queueWrite(0, false);
+    port.queueWrite(0, false);
+    console.queueData(text("abc"));
+    runConsoleToPort();  // stops when its script runs out
+    EXPECT_FALSE(bridge.loss.lost());
+
+    bridge.running = true;
+    port.stayIdleWhenDrained();
+    bridge.stopAfterSleeps = 300;
+    runPortToConsole();
+
+    EXPECT_TRUE(bridge.loss.lost());
+    EXPECT_EQ(port.statusTimes, (std::vector<std::uint64_t>{0, 0, 100}));
 }
 
 }  // namespace
