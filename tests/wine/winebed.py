@@ -334,6 +334,19 @@ class PtyPort:
         os.close(self.slave)
         return False
 
+    def vanish(self, keep_slave=True):
+        """The device goes away, as an unplugged USB device does: its end of
+        the line closes and its COM name disappears. keep_slave: the pty's
+        other end stays open here, as it does when anything else holds it."""
+        os.close(self.master)
+        self.master = os.open("/dev/null", os.O_RDONLY)  # for __exit__'s close
+        if not keep_slave:
+            os.close(self.slave)
+            self.slave = os.open("/dev/null", os.O_RDONLY)
+        with contextlib.suppress(FileNotFoundError):
+            self.link.unlink()
+        return time.monotonic()
+
     def write(self, data):
         """Sends bytes to the program, all of them."""
         view = memoryview(data)
