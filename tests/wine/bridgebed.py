@@ -50,15 +50,16 @@ class StdoutCollector:
 class Bridge:
     """The program bridging `port` for `host`, with a collector on stdout."""
 
-    def __init__(self, host_name, port_number, *timeouts, keep=True):
+    def __init__(self, host_name, port_number, *timeouts, keep=True, exe=None):
         self.arguments = ("open", host_name, str(port_number), *map(str, timeouts))
         self.keep = keep
+        self.exe = exe
         self.starts = 0
         self._start()
 
     def _start(self):
         self.starts += 1
-        self.process = winebed.start_program(*self.arguments)
+        self.process = winebed.start_program(*self.arguments, exe=self.exe)
         self.stdout = StdoutCollector(self.process.stdout, self.keep)
 
     def restart_after_startup_failure(self):
