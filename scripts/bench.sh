@@ -3,7 +3,8 @@
 # host and the empty yardstick program, then measures the bridge, the lookup
 # and the sizes under Wine against their references (socat, the empty
 # program). Writes bench/RESULTS.md, bench/results.json and bench/latency.png.
-# Takes about 4 to 7 minutes; `scripts/bench.sh --quick` is a smoke run.
+# Takes about 6 to 9 minutes; `--only PART...` runs some parts (bench/parts/)
+# and keeps the others' figures; `--quick` is a smoke run into build/bench-quick/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
