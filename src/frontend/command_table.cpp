@@ -11,6 +11,7 @@ const CommandEntry commandTable[] = {
     {CORVEL_WIDE("getUSBPort"), Command::getUsbPort},
     {CORVEL_WIDE("getPCIdentification"), Command::getPcIdentification},
     {CORVEL_WIDE("open"), Command::open},
+    {CORVEL_WIDE("listUSBPorts"), Command::listUsbPorts},
 };
 
 }  // namespace

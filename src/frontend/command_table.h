@@ -3,8 +3,8 @@
 
 #include "common/wide.h"
 
-enum class Command { getUsbPort, getPcIdentification, open, none };
+enum class Command { getUsbPort, getPcIdentification, open, listUsbPorts, none };
 
-// Compares keyword with "getUSBPort", "getPCIdentification" and "open", in that
-// order, exactly: same characters, same case, same length.
+// Compares keyword with "getUSBPort", "getPCIdentification", "open" and
+// "listUSBPorts", in that order, exactly: same characters, same case, same length.
 Command matchCommand(const WideChar* keyword);

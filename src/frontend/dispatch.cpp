@@ -29,6 +29,9 @@ int runCommandLine(int argc, wchar_t** argv)
     case Command::getPcIdentification:
         runGetPcIdentification();
         return exitDone;
+    case Command::listUsbPorts:
+        runListUsbPorts();  // further arguments are not looked at
+        return exitDone;
     case Command::open:
         runOpen(argc, argv);  // ends the process
     case Command::none:

@@ -23,6 +23,26 @@ void appendText(WideChar* path, std::size_t& used, const WideChar* text)
     path[used] = 0;
 }
 
+bool isHexDigit(WideChar unit)
+{
+    return (unit >= '0' && unit <= '9') || (unit >= 'a' && unit <= 'f')
+           || (unit >= 'A' && unit <= 'F');
+}
+
+// Whether text holds pattern, where 'h' stands for one hexadecimal digit and
+// every other unit for itself, and nothing after it.
+bool matchesPattern(const WideChar* text, const char* pattern)
+{
+    for (; *pattern != 0; ++pattern, ++text) {
+        const bool ok = *pattern == 'h' ? isHexDigit(*text)
+                                        : *text == static_cast<WideChar>(*pattern);
+        if (!ok) {
+            return false;  // also at text's terminator, which matches nothing
+        }
+    }
+    return *text == 0;
+}
+
 }  // namespace
 
 DeviceFields splitIdentifier(const WideChar* identifier)
@@ -51,6 +71,27 @@ std::int32_t usablePort(const WideChar* portName, const WideChar* deviceName)
     scanPrefixedDecimal(portName, CORVEL_WIDE("COM"), port);
     scanPrefixedDecimal(deviceName, CORVEL_WIDE("\\Device\\USBSER"), serialIndex);
     return serialIndex == -1 ? 0 : port;
+}
+
+bool identifierFromDeviceKey(const WideChar* keyName,
+                             WideChar (&identifier)[deviceIdentifierCapacity])
+{
+    if (!matchesPattern(keyName, "VID_hhhh&PID_hhhh")) {
+        return false;
+    }
+    const WideChar* vendor = keyName + 4;
+    const WideChar* product = keyName + 13;
+    std::size_t used = 0;
+    identifier[used++] = '0';
+    identifier[used++] = 'x';
+    for (std::size_t i = 0; i < 4; ++i) {
+        identifier[used++] = product[i];
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        identifier[used++] = vendor[i];
+    }
+    identifier[used] = 0;
+    return true;
 }
 
 void appendPortLine(GrowBuffer<WideChar>& output, const WideChar* identifier, std::int32_t port)

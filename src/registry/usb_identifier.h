@@ -33,5 +33,15 @@ void buildDeviceKeyPath(const WideChar* vendor, const WideChar* product,
 // ports; m = -1 reads as no match). Anything else gives 0.
 std::int32_t usablePort(const WideChar* portName, const WideChar* deviceName);
 
+// The identifier getUSBPort takes for a device key below the USB tree, spelt
+// as the key spells it: "VID_0483&PID_5740" gives "0x57400483". Only a name of
+// exactly that form (17 units, upper-case "VID_" and "&PID_", hexadecimal
+// digits of either case) is a device key; composite functions ("...&MI_00"),
+// hubs and anything else give false, so that every identifier this returns
+// leads getUSBPort back to the same key.
+constexpr std::size_t deviceIdentifierCapacity = 11;
+bool identifierFromDeviceKey(const WideChar* keyName,
+                             WideChar (&identifier)[deviceIdentifierCapacity]);
+
 // Appends "<identifier> <port>\n": the whole identifier, however long.
 void appendPortLine(GrowBuffer<WideChar>& output, const WideChar* identifier, std::int32_t port);

@@ -1,6 +1,7 @@
 #include "registry/usb_port_lookup.h"
 
 #include "common/console.h"
+#include "common/grow_buffer.h"
 #include "registry/registry_read.h"
 #include "registry/usb_identifier.h"
 #include "registry/value_collector.h"
@@ -10,36 +11,70 @@ namespace {
 
 // Lists every serial port present now: value name = kernel device name,
 // data = port name. Ports of the USB serial driver are "\Device\USBSER<n>".
-const wchar_t serialPortMap[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+const wchar_t serialPortMapPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-bool dataEquals(const ValueEntry& entry, const wchar_t* text)
+// The USB device enumeration tree: one key per vendor/product pair.
+const wchar_t usbTreePath[] = L"SYSTEM\\CurrentControlSet\\Enum\\USB";
+
+// Key names are at most 255 units long.
+constexpr DWORD keyNameCapacity = 256;
+
+// A missing map, or values that cannot be read, leave the map without those
+// ports, so every instance naming them answers 0.
+void readSerialPortMap(SerialPortMap& map)
 {
-    WideChar data[valueDataCapacity / 2 + 1];
-    data[valueDataText(entry.data, entry.dataSize, data)] = 0;
-    return wideEquals(data, text);
+    const OwnedKey key = openMachineKey(serialPortMapPath);
+    if (!key.valid()) {
+        return;
+    }
+    const KeyCounts counts = queryKeyCounts(key.get());
+    ValueEntry entry;
+    for (DWORD index = 0; index < counts.values; ++index) {
+        if (!readValueEntry(key.get(), index, entry)) {
+            continue;
+        }
+        WideChar portName[valueDataCapacity / 2 + 1];
+        portName[valueDataText(entry.data, entry.dataSize, portName)] = 0;
+        map.add(entry.name, portName);
+    }
+}
+
+// Appends a line for each usable port of one identifier; returns whether it
+// appended any.
+bool appendUsablePorts(GrowBuffer<wchar_t>& output, const wchar_t* identifier,
+                       PortMapOfCall& portMap)
+{
+    const DeviceFields fields = splitIdentifier(identifier);
+    std::int32_t ports[valueSlotCount] = {};
+    const std::size_t count = lookupUsbPorts(fields.vendor, fields.product, portMap, ports);
+    bool anyLine = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (ports[i] != 0) {
+            appendPortLine(output, identifier, ports[i]);
+            anyLine = true;
+        }
+    }
+    return anyLine;
+}
+
+void writeOutput(const GrowBuffer<wchar_t>& output)
+{
+    writeConsoleText(output.data() == nullptr ? L"" : output.data(), output.size());
 }
 
 }  // namespace
 
-bool findSerialDeviceName(GrowBuffer<wchar_t>& deviceName, const wchar_t* portName)
+const SerialPortMap& PortMapOfCall::map()
 {
-    const OwnedKey map = openMachineKey(serialPortMap);
-    if (!map.valid()) {
-        return false;
+    if (!read_) {
+        readSerialPortMap(map_);
+        read_ = true;
     }
-    const KeyCounts counts = queryKeyCounts(map.get());
-    ValueEntry entry;
-    for (DWORD index = 0; index < counts.values; ++index) {
-        if (readValueEntry(map.get(), index, entry) && dataEquals(entry, portName)) {
-            deviceName.append(entry.name, wideLength(entry.name) + 1);
-            return true;
-        }
-    }
-    return false;
+    return map_;
 }
 
 std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productField,
-                           std::int32_t (&ports)[valueSlotCount])
+                           PortMapOfCall& portMap, std::int32_t (&ports)[valueSlotCount])
 {
     wchar_t path[deviceKeyPathCapacity];
     buildDeviceKeyPath(vendorField, productField, path);
@@ -51,32 +86,39 @@ std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productFie
     }
     const std::size_t count = findingCount(table);
     for (std::size_t slot = 0; slot < count; ++slot) {
-        GrowBuffer<wchar_t> deviceName;
-        const bool listed = findSerialDeviceName(deviceName, table.slots[slot]);
-        ports[slot] = listed && !deviceName.failed()
-                          ? usablePort(table.slots[slot], deviceName.data())
-                          : 0;
+        const wchar_t* deviceName = portMap.map().findSerialDeviceName(table.slots[slot]);
+        ports[slot] = deviceName != nullptr ? usablePort(table.slots[slot], deviceName) : 0;
     }
     return count;
 }
 
 void runGetUsbPort(int argc, wchar_t** argv)
 {
+    PortMapOfCall portMap;
     GrowBuffer<wchar_t> output;
     for (int arg = 2; arg < argc; ++arg) {
-        const DeviceFields fields = splitIdentifier(argv[arg]);
-        std::int32_t ports[valueSlotCount] = {};
-        const std::size_t count = lookupUsbPorts(fields.vendor, fields.product, ports);
-        bool anyLine = false;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (ports[i] != 0) {
-                appendPortLine(output, argv[arg], ports[i]);
-                anyLine = true;
-            }
-        }
-        if (!anyLine) {
+        if (!appendUsablePorts(output, argv[arg], portMap)) {
             appendPortLine(output, argv[arg], 0);
         }
     }
-    writeConsoleText(output.data() == nullptr ? L"" : output.data(), output.size());
+    writeOutput(output);
+}
+
+void runListUsbPorts()
+{
+    PortMapOfCall portMap;
+    GrowBuffer<wchar_t> output;
+    const OwnedKey tree = openMachineKey(usbTreePath);
+    if (tree.valid()) {
+        const KeyCounts counts = queryKeyCounts(tree.get());
+        wchar_t keyName[keyNameCapacity];
+        for (DWORD index = 0; index < counts.subKeys; ++index) {
+            wchar_t identifier[deviceIdentifierCapacity];
+            if (RegEnumKeyW(tree.get(), index, keyName, keyNameCapacity) == ERROR_SUCCESS
+                && identifierFromDeviceKey(keyName, identifier)) {
+                appendUsablePorts(output, identifier, portMap);
+            }
+        }
+    }
+    writeOutput(output);
 }

@@ -160,6 +160,7 @@ Command expectedCommand(const fuzz::HeapText& keyword)
         {CORVEL_WIDE("getUSBPort"), Command::getUsbPort},
         {CORVEL_WIDE("getPCIdentification"), Command::getPcIdentification},
         {CORVEL_WIDE("open"), Command::open},
+        {CORVEL_WIDE("listUSBPorts"), Command::listUsbPorts},
     };
     for (const Known& entry : known) {
         if (keyword.length() == wideLength(entry.text) &&

@@ -3,19 +3,27 @@ only when it is exactly one of the keywords, case and length included.
 
 Each command is given arguments that make it visible when it runs: an
 unknown device gives a "<id> 0" line, the identification is never empty in
-a Wine prefix, and "open" with port 0 ends with exit code 2. A keyword that
-is not an exact match must show none of that.
+a Wine prefix, "open" with port 0 ends with exit code 2, and "listUSBPorts"
+lists the one USB serial device this suite puts into the registry. A keyword
+that is not an exact match must show none of that.
 """
 
 import unittest
 
-from winebed import run_program
+import winebed
+from winebed import Registry, run_program
+
+_LISTED_KEY = r"SYSTEM\CurrentControlSet\Enum\USB\VID_0D15&PID_0D15"
+LISTED_DEVICE = Registry(keys={_LISTED_KEY: {},
+                               **winebed.usb_instance("0D15", "0D15", "1", "COM44")},
+                         serial={r"\Device\USBSER44": "COM44"})
 
 # keyword, its arguments, and (exit code, stdout) when the keyword matches
 COMMANDS = [
     ("getUSBPort", ["0x0bad0bad"], (0, b"0x0bad0bad 0\n")),
     ("getPCIdentification", [], (0, b"12345-oem-0000001-54321")),
     ("open", ["corvel-no-such-host.exe", "0"], (2, b"")),
+    ("listUSBPorts", [], (0, b"0x0D150D15 44\n")),
 ]
 
 NEAR_MISSES = {
@@ -24,7 +32,17 @@ NEAR_MISSES = {
     "getPCIdentification": ["getpcidentification", "GETPCIDENTIFICATION",
                             "getPCIdentificationX", "getPCIdentificatio"],
     "open": ["open2", "OPEN", "Open", "ope", "opened", ""],
+    "listUSBPorts": ["listusbports", "ListUSBPorts", "listUsbPorts", "listUSBPort",
+                     "listUSBPortsX", "listUSBPorts\t"],
 }
+
+
+def setUpModule():
+    LISTED_DEVICE.__enter__()
+
+
+def tearDownModule():
+    LISTED_DEVICE.__exit__(None, None, None)
 
 
 def run(test, *args):

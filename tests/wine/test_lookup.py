@@ -132,6 +132,92 @@ CASES = [
 ]
 
 
+# "listUSBPorts": every present port of every device key of the form
+# VID_vvvv&PID_pppp, in the order Wine enumerates keys (sorted by name), in
+# getUSBPort's own lines.
+ListCase = namedtuple("ListCase", "name keys serial expected")
+
+
+def merged(*key_sets):
+    keys = {}
+    for key_set in key_sets:
+        keys.update(key_set)
+    return keys
+
+
+def many_instances(vendor, product, count, first_port):
+    """count present instances named 000, 001, ..., on consecutive ports."""
+    instances = {f"{n:03d}": f"COM{first_port + n}" for n in range(count)}
+    serial = {usbser(f"{vendor}{n:03d}"): f"COM{first_port + n}" for n in range(count)}
+    return device(vendor, product, instances), serial
+
+
+_MANY_KEYS, _MANY_SERIAL = many_instances("0483", "5799", 300, 2000)
+
+LIST_CASES = [
+    ListCase("none present", {}, {}, b""),
+    ListCase("only an unplugged device",
+             device("0483", "5740", {"1": "COM7"}), {}, b""),
+    ListCase("one device", device("0483", "5740", {"1": "COM7"}), {usbser(3): "COM7"},
+             b"0x57400483 7\n"),
+    ListCase("two devices, in key order",
+             merged(device("1A86", "7523", {"1": "COM23"}), device("0403", "6001", {"1": "COM29"})),
+             {usbser(10): "COM23", usbser(11): "COM29"},
+             b"0x60010403 29\n0x75231A86 23\n"),
+    ListCase("two instances of one device",
+             device("1A86", "7523", {"5&2B&0&2": "COM23", "5&1A&0&1": "COM24"}),
+             {usbser(10): "COM23", usbser(11): "COM24"},
+             b"0x75231A86 24\n0x75231A86 23\n"),
+    ListCase("unplugged instance beside a present one",
+             device("2341", "0043", {"A1": "COM25", "B2": "COM26"}), {usbser(12): "COM26"},
+             b"0x00432341 26\n"),
+    ListCase("a port of another driver is passed over",
+             merged(device("067B", "2303", {"1": "COM28"}), device("2341", "0043", {"1": "COM26"})),
+             {r"\Device\Serial5": "COM28", usbser(12): "COM26"},
+             b"0x00432341 26\n"),
+    # Both odd keys hold a present USB serial port: only the plain key's name
+    # gives an identifier that getUSBPort would find again.
+    ListCase("composite function and hub keys beside a plain one",
+             merged({f"{USB}\\VID_0483&PID_5740&MI_00": {}},
+                    winebed.usb_instance("0483", "5740&MI_00", "1", "COM50"),
+                    {f"{USB}\\ROOT_HUB20": {}},
+                    {f"{USB}\\ROOT_HUB20\\4&1&0": {"PortName": "COM51"}},
+                    device("2341", "0043", {"1": "COM52"})),
+             {usbser(30): "COM50", usbser(31): "COM51", usbser(32): "COM52"},
+             b"0x00432341 52\n"),
+    ListCase("lower-case hex in the key name is kept",
+             device("10c4", "ea60", {"1": "COM27"}), {usbser(13): "COM27"},
+             b"0xea6010c4 27\n"),
+    ListCase("300 instances: the first 255 give lines",
+             _MANY_KEYS, _MANY_SERIAL,
+             b"".join(f"0x57990483 {2000 + n}\n".encode() for n in range(255))),
+    # One UTF-16 unit per output byte, as getUSBPort: the number is what
+    # "COM%d" reads, whatever follows it.
+    ListCase("port names beyond ASCII",
+             merged(device("1209", "0001", {"1": "COM9\u00e9\u03a9"}),
+                    device("1209", "0002", {"1": "C\u00d6M8"})),
+             {usbser(22): "COM9\u00e9\u03a9", usbser(23): "C\u00d6M8"},
+             b"0x00011209 9\n"),
+]
+
+
+def list_usb_ports(test, *args):
+    run = run_program("listUSBPorts", *args)
+    test.assertEqual(run.returncode, 0, run)
+    test.assertEqual(run.stderr, b"", run)
+    return run.stdout
+
+
+def listed_identifiers(listing):
+    """The distinct identifiers of a listing, in the order they appear."""
+    identifiers = []
+    for line in listing.decode("latin-1").splitlines():
+        identifier = line.split(" ")[0]
+        if identifier not in identifiers:
+            identifiers.append(identifier)
+    return identifiers
+
+
 def get_usb_port(test, *args):
     # Arguments go to Wine as UTF-8 bytes, whatever the caller's locale.
     run = run_program("getUSBPort", *(arg.encode("utf-8") for arg in args))
@@ -149,6 +235,25 @@ class GetUsbPortTest(unittest.TestCase):
 
     def test_no_identifiers_writes_nothing(self):
         self.assertEqual(get_usb_port(self), b"")
+
+
+class ListUsbPortsTest(unittest.TestCase):
+    def test_cases(self):
+        for case in LIST_CASES:
+            with self.subTest(case.name):
+                with Registry(keys=case.keys, serial=case.serial):
+                    listing = list_usb_ports(self)
+                    self.assertEqual(listing, case.expected)
+                    # Every listed identifier finds the same ports again.
+                    identifiers = listed_identifiers(listing)
+                    if identifiers:
+                        self.assertEqual(get_usb_port(self, *identifiers), listing)
+
+    def test_further_arguments_are_ignored(self):
+        with Registry(keys=device("0483", "5740", {"1": "COM7"}), serial={usbser(3): "COM7"}):
+            for args in (["0x00000000"], ["0x57400483", "x" * 5000], [""], ["open", "x", "7"]):
+                with self.subTest(args=[arg[:20] for arg in args]):
+                    self.assertEqual(list_usb_ports(self, *args), b"0x57400483 7\n")
 
 
 if __name__ == "__main__":

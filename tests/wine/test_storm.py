@@ -14,6 +14,8 @@ vendor 0000, which is never assigned), so every identifier gets the line
 "<identifier> 0". "open" never reaches a real port: every port argument
 stands for 0, for no number at all, or for a port number no COM device can
 have (negative, or a million and up), so "open" ends at once with exit code 2.
+Where a group needs a command's output to be visible (a near miss that ran
+"listUSBPorts" would print), one USB serial device of its own is present.
 
 The seed is fixed and printed; a failing case is named by its group and
 number and shows its arguments, and the same seed rebuilds it.
@@ -28,11 +30,11 @@ import unittest
 from collections import namedtuple
 
 import winebed
-from winebed import run_program
+from winebed import Registry, run_program
 
 SEED = 20240611
 
-KEYWORDS = ("getUSBPort", "getPCIdentification", "open")
+KEYWORDS = ("getUSBPort", "getPCIdentification", "open", "listUSBPorts")
 
 # Windows command lines hold at most 32767 UTF-16 units with the terminator;
 # Wine refuses to start a program whose command line is longer (exit 1,
@@ -46,6 +48,13 @@ WORKERS = 4
 ABSENT_HOST = "corvel-storm-no-such-host.exe"
 
 Case = namedtuple("Case", "name args returncode stdout")
+
+# A present USB serial device, so that listUSBPorts has a line to show and a
+# near miss of its keyword that ran it would be seen.
+_LISTED_KEY = r"SYSTEM\CurrentControlSet\Enum\USB\VID_5707&PID_0A0A"
+LISTED_DEVICE = {_LISTED_KEY: {}, **winebed.usb_instance("5707", "0A0A", "1", "COM43")}
+LISTED_SERIAL = {r"\Device\USBSER43": "COM43"}
+LISTED_LINES = b"0x0A0A5707 43\n"
 
 
 # --- What the program must write --------------------------------------------
@@ -328,7 +337,7 @@ class StormTest(unittest.TestCase):
         # visible: a "0" line, the identification, or exit code 2.
         rng = rng_for("near-miss")
         visible_args = {"getUSBPort": ["0x00010000"], "getPCIdentification": [],
-                        "open": [ABSENT_HOST, "0"]}
+                        "open": [ABSENT_HOST, "0"], "listUSBPorts": []}
         cases = []
         while len(cases) < 120:
             keyword = rng.choice(KEYWORDS)
@@ -338,7 +347,8 @@ class StormTest(unittest.TestCase):
             extra = [identifier(rng) for _ in range(rng.choice((0, 0, 1, 3)))]
             cases.append(Case(f"near-miss {len(cases)}", [word, *visible_args[keyword], *extra],
                               0, b""))
-        check_storm(self, cases)
+        with Registry(keys=LISTED_DEVICE, serial=LISTED_SERIAL):
+            check_storm(self, cases)
 
     def test_identifiers_of_every_shape_are_echoed(self):
         rng = rng_for("identifiers")
@@ -425,6 +435,17 @@ class StormTest(unittest.TestCase):
             cases.append(Case(f"identification {n}", ["getPCIdentification", *extra], 0,
                               alone.stdout))
         check_storm(self, cases)
+
+    def test_port_list_ignores_further_arguments(self):
+        rng = rng_for("list")
+        with Registry(keys=LISTED_DEVICE, serial=LISTED_SERIAL):
+            cases = []
+            for n in range(20):
+                extra = [identifier(rng) for _ in range(rng.randint(1, 6))]
+                if n % 4 == 0:
+                    extra.append(random_text(rng, LATIN1 + BMP_HIGH, 10_000))
+                cases.append(Case(f"list {n}", ["listUSBPorts", *extra], 0, LISTED_LINES))
+            check_storm(self, cases)
 
 
 if __name__ == "__main__":

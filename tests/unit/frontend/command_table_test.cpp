@@ -14,6 +14,7 @@ void PrintTo(Command command, std::ostream* out)
     case Command::getUsbPort: *out << "getUsbPort"; return;
     case Command::getPcIdentification: *out << "getPcIdentification"; return;
     case Command::open: *out << "open"; return;
+    case Command::listUsbPorts: *out << "listUsbPorts"; return;
     case Command::none: *out << "none"; return;
     }
     *out << "Command(" << static_cast<int>(command) << ')';
@@ -36,6 +37,7 @@ const KeywordCase keywordCases[] = {
     {"usbPort", u"getUSBPort", Command::getUsbPort},
     {"pcIdentification", u"getPCIdentification", Command::getPcIdentification},
     {"open", u"open", Command::open},
+    {"listUsbPorts", u"listUSBPorts", Command::listUsbPorts},
     // Case matters.
     {"usbPortSmallLetters", u"getusbport", Command::none},
     {"usbPortCapitals", u"GETUSBPORT", Command::none},
@@ -43,6 +45,9 @@ const KeywordCase keywordCases[] = {
     {"pcIdentificationSmallLetters", u"getpcidentification", Command::none},
     {"openCapitalised", u"Open", Command::none},
     {"openCapitals", u"OPEN", Command::none},
+    {"listUsbPortsSmallLetters", u"listusbports", Command::none},
+    {"listUsbPortsCamelCase", u"listUsbPorts", Command::none},
+    {"listUsbPortsSingular", u"listUSBPort", Command::none},
     // Length matters: one unit more or less.
     {"usbPortOneShort", u"getUSBPor", Command::none},
     {"usbPortOneMore", u"getUSBPortX", Command::none},
@@ -51,6 +56,7 @@ const KeywordCase keywordCases[] = {
     {"pcIdentificationOneMore", u"getPCIdentifications", Command::none},
     {"openOneShort", u"ope", Command::none},
     {"openOneMore", u"openX", Command::none},
+    {"listUsbPortsOneMore", u"listUSBPortsX", Command::none},
     {"openLeadingBlank", u" open", Command::none},
     {"twoKeywordsRunTogether", u"getUSBPortopen", Command::none},
     // Look-alikes outside ASCII: Cyrillic small o, fullwidth small o.

@@ -188,6 +188,68 @@ INSTANTIATE_TEST_SUITE_P(Table, UsablePort, testing::ValuesIn(portCases),
                              return std::string(testParam.param.name);
                          });
 
+// --- From a device key's name to the identifier that finds it again ---
+
+struct DeviceKeyCase {
+    const char* name;
+    const WideChar* keyName;
+    const WideChar* identifier;  // nullptr: not a device key
+};
+
+void PrintTo(const DeviceKeyCase& row, std::ostream* out)
+{
+    *out << row.name << " \"" << readable(row.keyName) << '"';
+}
+
+const DeviceKeyCase deviceKeyCases[] = {
+    {"plain", u"VID_0483&PID_5740", u"0x57400483"},
+    {"lowerCaseDigitsKept", u"VID_10c4&PID_ea60", u"0xea6010c4"},
+    {"mixedCaseDigitsKept", u"VID_1a86&PID_7523", u"0x75231a86"},
+    {"compositeFunction", u"VID_0483&PID_5740&MI_00", nullptr},
+    {"oneUnitMore", u"VID_0483&PID_57401", nullptr},
+    {"oneUnitShort", u"VID_0483&PID_574", nullptr},
+    {"shortVendor", u"VID_483&PID_57401", nullptr},
+    {"hub", u"ROOT_HUB30", nullptr},
+    {"lowerCaseVid", u"vid_0483&pid_5740", nullptr},
+    {"notHexDigit", u"VID_0G83&PID_5740", nullptr},
+    {"blankForDigit", u"VID_0483&PID_574 ", nullptr},
+    {"otherSeparator", u"VID_0483_PID_5740", nullptr},
+    {"fullwidthDigit", u"VID_\uFF10483&PID_5740", nullptr},
+    {"empty", u"", nullptr},
+};
+
+class IdentifierFromDeviceKey : public testing::TestWithParam<DeviceKeyCase> {};
+
+// The key name sits in a block of exactly its length, so reading past a short
+// name's terminator is caught.
+TEST_P(IdentifierFromDeviceKey, ProductThenVendorAsTheKeySpellsThem)
+{
+    const DeviceKeyCase& row = GetParam();
+    WideChar identifier[deviceIdentifierCapacity];
+    const bool found = identifierFromDeviceKey(ExactText(row.keyName).get(), identifier);
+    ASSERT_EQ(found, row.identifier != nullptr);
+    if (found) {
+        EXPECT_EQ(terminatedText(identifier), row.identifier)
+            << readable(terminatedText(identifier));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IdentifierFromDeviceKey, testing::ValuesIn(deviceKeyCases),
+                         [](const testing::TestParamInfo<DeviceKeyCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+// Every identifier made from a key leads getUSBPort's split back to that key.
+TEST(IdentifierFromDeviceKey, SplitsBackIntoTheKeysPath)
+{
+    WideChar identifier[deviceIdentifierCapacity];
+    ASSERT_TRUE(identifierFromDeviceKey(ExactText(u"VID_10c4&PID_EA60").get(), identifier));
+    const DeviceFields fields = splitIdentifier(identifier);
+    WideChar path[deviceKeyPathCapacity];
+    buildDeviceKeyPath(fields.vendor, fields.product, path);
+    EXPECT_EQ(terminatedText(path), u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_10c4&PID_EA60");
+}
+
 // --- The answer line ---
 
 WideString text(const GrowBuffer<WideChar>& output)
