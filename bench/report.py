@@ -286,7 +286,8 @@ PARTS = {
 # --- The page ---------------------------------------------------------------
 
 def provenance(results, present):
-    """Which run gave which part's figures, newest run first."""
+    """Which run gave which part's figures, newest run first; and how many
+    runs that was."""
     runs = {}
     for name in present:
         info = results[name]["run"]
@@ -300,9 +301,10 @@ def provenance(results, present):
                 f"running beside it: {info['other_wineservers']}")
 
     if len(ordered) == 1:
-        return f"Produced by {said(ordered[0][0])}."
-    return "Produced by several runs, newest first; each part's figures come from one run:\n\n" + \
-        "\n".join(f"- {', '.join(names)}: {said(info)}." for info, names in ordered)
+        return f"Produced by {said(ordered[0][0])}.", 1
+    return ("Produced by several runs, newest first; each part's figures come from one run:\n\n"
+            + "\n".join(f"- {', '.join(names)}: {said(info)}." for info, names in ordered),
+            len(ordered))
 
 
 def write(results, order, path):
@@ -318,11 +320,12 @@ def write(results, order, path):
             sections.append(section_of(results[name]))
     loads = ", ".join(f"{name} {results[name]['loadavg_1min_end']:.1f}" for name in present
                       if name != "sizes")
+    origin, runs = provenance(results, present)
     text = f"""# corvel benchmarks
 
-{provenance(results, present)}
+{origin}
 
-Machine: {m['nproc']} cores, {m['cpu']}, Linux {m['kernel']}, {m['os']}, {m['wine']}
+Machine{" (as the newest run saw it)" if runs > 1 else ""}: {m['nproc']} cores, {m['cpu']}, Linux {m['kernel']}, {m['os']}, {m['wine']}
 (64-bit, `wine64`, `WINEDEBUG=-all`, one throwaway prefix per run), socat {m['socat']}, Python {m['python']}.
 1-minute load average at the end of each part: {loads}
 (2 cores: above 2, other work competed with the bench).
