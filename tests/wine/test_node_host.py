@@ -111,11 +111,6 @@ def talk_on_later(port, stop):
         return {"first": first}
 
 
-def echo_once(port, stop):
-    if handshake(port, stop):
-        port.write(port.read_exactly(1, timeout=30))
-
-
 def say_bye_and_vanish(port, stop):
     if handshake(port, stop):
         port.write(LAST_WORDS)
@@ -216,13 +211,12 @@ class NodeHost(unittest.TestCase):
         # rest is slack for a busy machine.
         self.assertLess(result["ms"], 1500)
 
-    def test_missing_and_busy_ports_give_exit_code_2(self):
-        result, _ = self.run_check("unusablePorts", echo_once)
-        print(f"\n  missing port: {result['missing']}; busy port: {result['busy']}")
-        for what in ("missing", "busy"):
-            with self.subTest(what):
-                self.assertEqual((result[what]["code"], result[what]["bytes"]), (2, 0))
-        self.assertEqual(result["first"], "ST", "the bridge holding the port")
+    def test_a_missing_port_gives_exit_code_2(self):
+        # Not a busy one: Wine opens a serial device a second time whatever
+        # the share mode, so under Wine no port is ever busy.
+        result, _ = self.run_check("missingPort")
+        print(f"\n  missing port: exit code {result['code']} after {result['ms']} ms")
+        self.assertEqual((result["code"], result["bytes"]), (2, 0))
 
     def test_a_vanished_device_gives_exit_code_3_after_its_last_bytes(self):
         result, device = self.run_check("vanish", say_bye_and_vanish)
