@@ -225,6 +225,45 @@ class NodeHost(unittest.TestCase):
         self.assertEqual(result["code"], 3)
         self.assertEqual(bytes.fromhex(result["received"]), LAST_WORDS)
 
+    def test_the_example_as_shipped_finds_the_device_again_after_exit_code_3(self):
+        # host.js as the README shows it, with corvel_x64.exe beside it and
+        # node.exe as the host. The device answers PING, then comes back as
+        # another port, as a reset device does; the example must look it up
+        # and talk to it there.
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="corvel-node-example-"))
+        self.addCleanup(shutil.rmtree, folder, True)
+        shutil.copyfile(ROOT / "examples" / "node" / "host.js", folder / "host.js")
+        shutil.copyfile(os.environ["CORVEL_EXE"], folder / "corvel_x64.exe")
+        second = winebed.PtyPort().__enter__()
+        self.addCleanup(second.__exit__, None, None, None)
+        answer = b"device says <Buffer 50 4f 4e 47 0a>\n"  # how console.log shows b"PONG\n"
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            node = subprocess.Popen([winebed.WINE64, os.environ["CORVEL_NODE_EXE"],
+                                     windows_path(folder / "host.js")], stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, env=winebed.wine_env())
+            try:
+                for port, moves in ((self.port, True), (second, False)):
+                    self.assertEqual(port.read_exactly(5, timeout=30), b"PING\n", f"COM{port.number}")
+                    port.write(b"PONG\n")
+                    if moves:  # the registry shows the new port before the old one goes;
+                        # setUp's fixture removes these same keys and values
+                        com = f"COM{second.number}"
+                        winebed.Registry(
+                            keys=winebed.usb_instance("0483", "5740", "NODE0001", com),
+                            serial={r"\Device\USBSER000": com}).__enter__()
+                        time.sleep(0.5)
+                        port.vanish()
+                deadline = time.monotonic() + 10
+                while out.seek(0) == 0 and out.read().count(answer) < 2 and time.monotonic() < deadline:
+                    time.sleep(0.1)
+            finally:
+                node.kill()
+                node.wait()
+            out.seek(0)
+            err.seek(0)
+            self.assertEqual((out.read(), err.read()), (answer * 2, b""))
+
+
 
 if __name__ == "__main__":
     unittest.main()
