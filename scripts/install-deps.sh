@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, where missing, what building and testing corvel needs on Debian 12:
 # CMake and Ninja, the native compiler and GoogleTest, MinGW-w64 for both word
-# sizes, clang with libFuzzer, and 64-bit Wine; and any further Debian
-# packages named as arguments. Uses apt as root (or through sudo).
+# sizes, clang with libFuzzer, 64-bit Wine and npm (which installs Node.js for
+# Windows for the tests); and any further Debian packages named as arguments.
+# Uses apt as root (or through sudo).
 set -euo pipefail
 
 packages=("$@"
@@ -11,6 +12,11 @@ packages=("$@"
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64
 )
+# Any working npm will do: a machine may have its own Node.js, which Debian's
+# npm package would conflict with.
+if ! command -v npm > /dev/null; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
