@@ -15,28 +15,26 @@ import subprocess
 import sys
 import time
 
-# The share of the black-box suites that CI runs for both executables: what
-# a second word size could break (dispatch and exit codes, the registry reads
-# and the text bytes, the bridge's bytes and ends) within a few minutes of
-# emulation. Timing-bound checks (latency shapes) and the soaks stay on this
-# machine's own x64 run. "full" runs the suites whole.
+# What each executable runs, by word size. CI's share keeps the guest part
+# to some eight minutes of emulation: for corvel_x32.exe what a second word
+# size could break (dispatch and exit codes, the registry reads and the text
+# bytes, the bridge's bytes, its end with the host and its refusals); for the
+# control, corvel_x64.exe, whose suites all run natively on this machine, the
+# dispatch and the bridge, which show the guest's Wine and ptys are sound. The
+# registry view test runs both in any case. Timing-bound checks (latency
+# shapes) and the soaks stay on this machine. "full" runs the suites whole.
+BRIDGE_SHARE = ["-k", "BytesPassUnchanged", "-k", "test_ends_soon_after_the_host_is_killed",
+                "-k", "RefusesUnusablePorts"]
+FULL = [(suite, []) for suite in
+        ("dispatch", "lookup", "machine_id", "bridge", "device_loss", "storm", "registry_torture")]
 SUITES = {
-    "ci": [
-        ("dispatch", []),
-        ("lookup", []),
-        ("machine_id", []),
-        ("bridge", ["-k", "BytesPassUnchanged", "-k", "test_ends_soon_after_the_host_is_killed",
-                    "-k", "RefusesUnusablePorts"]),
-    ],
-    "full": [
-        ("dispatch", []),
-        ("lookup", []),
-        ("machine_id", []),
-        ("bridge", []),
-        ("device_loss", []),
-        ("storm", []),
-        ("registry_torture", []),
-    ],
+    "ci": {
+        "x32": [("dispatch", []), ("lookup", []),
+                ("machine_id", ["-k", "test_value_at_the_version_key"]),
+                ("bridge", BRIDGE_SHARE)],
+        "x64": [("dispatch", []), ("bridge", BRIDGE_SHARE)],
+    },
+    "full": {"x32": FULL, "x64": FULL},
 }
 
 # word size: (executable, Wine loader)
@@ -93,7 +91,7 @@ def main():
             env.update(CORVEL_EXE=str(folder / exe), CORVEL_WINE_LOADER=loader,
                        CORVEL_TEST_HOST=str(folder / "corvel_test_host.exe"))
             step("win32 tests", arch, [loader, str(folder / "corvel_win_tests.exe")], env)
-            for suite, selection in SUITES[share]:
+            for suite, selection in SUITES[share][arch]:
                 step(suite, arch, [sys.executable, str(wine_tests / f"test_{suite}.py"), "-v",
                                    *selection], env)
         env = winebed.wine_env(prefix)
