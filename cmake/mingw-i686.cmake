@@ -1,5 +1,6 @@
 # Cross-build for 32-bit Windows with Debian's MinGW-w64.
-# No emulator: this machine cannot run 32-bit code, so nothing of this build runs here.
+# No emulator: this machine cannot run 32-bit code, so nothing of this build runs
+# here; scripts/test-x32.sh runs it in an emulated 64-bit guest.
 # The posix thread model, because GoogleTest needs std::mutex; the program itself
 # uses Win32 threads, and its static link keeps any thread runtime out of its imports.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,13 +1,17 @@
 """The Wine test bed: a throwaway prefix, the program under test, registry
 fixtures, pty-backed COM ports and host processes.
 
-Every black-box test runs the real corvel_x64.exe under 64-bit Wine. The ctest
+Every black-box test runs the real executable under Wine: corvel_x64.exe
+through the 64-bit loader here, and in the emulated guest of
+scripts/test-x32.sh corvel_x32.exe through the 32-bit one as well. The ctest
 run creates one prefix (creating one costs seconds) and keeps its wineserver up
 for the whole run; each test builds its own registry keys, ports and hosts and
 removes them afterwards.
 
-Environment (set by ctest): WINEPREFIX, CORVEL_EXE, and for the bridge tests
-CORVEL_TEST_HOST (a Windows program that stays up until it is killed).
+Environment (set by ctest or the guest): WINEPREFIX, CORVEL_EXE, for the bridge
+tests CORVEL_TEST_HOST (a Windows program that stays up until it is killed),
+and CORVEL_WINE_LOADER, the Wine loader that runs them (default: the 64-bit
+one).
 """
 
 import contextlib
@@ -25,7 +29,15 @@ import tty
 import uuid
 
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def loader():
+    """The loader for the program, its hosts and Wine's tools. The tools go
+    through the program's own loader so that they see the registry as it does:
+    a 32-bit program's HKLM\\SOFTWARE is the 32-bit view (Wow6432Node)."""
+    return os.environ.get("CORVEL_WINE_LOADER", WINE64)
 
 
 def wine_env(prefix=None):
@@ -119,7 +131,7 @@ def run_wine(args, prefix=None, **kwargs):
     kwargs.setdefault("timeout", 60)
     done = with_startup_retries(
         args[0],
-        lambda: subprocess.run([WINE64, *args], env=wine_env(prefix or prefix_path()), **kwargs),
+        lambda: subprocess.run([loader(), *args], env=wine_env(prefix or prefix_path()), **kwargs),
         lambda done: done.returncode == 1)
     done.check_returncode()
     return done
@@ -139,13 +151,13 @@ class Run:
                 f"stderr={self.stderr[:200]!r}, {self.seconds:.2f}s)")
 
 
-def run_program(*args, stdin=b"", timeout=60, exe=None):
-    """Runs the program with piped stdin/stdout/stderr; returns a Run. With
-    arguments, a silent exit code 1 is Wine's start-up failure (see above) and
-    the run is made again."""
+def run_program(*args, stdin=b"", timeout=60, exe=None, wine=None):
+    """Runs the program (or `exe` through the loader `wine`) with piped
+    stdin/stdout/stderr; returns a Run. With arguments, a silent exit code 1
+    is Wine's start-up failure (see above) and the run is made again."""
     def once():
         started = time.monotonic()
-        done = subprocess.run([WINE64, exe or program(), *args], input=stdin,
+        done = subprocess.run([wine or loader(), exe or program(), *args], input=stdin,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=wine_env(prefix_path()), timeout=timeout)
         return Run(done.returncode, done.stdout, done.stderr, time.monotonic() - started)
@@ -157,7 +169,7 @@ def run_program(*args, stdin=b"", timeout=60, exe=None):
 
 def start_program(*args, exe=None):
     """Starts the program with pipes on all three streams; returns the Popen."""
-    return subprocess.Popen([WINE64, exe or program(), *args], stdin=subprocess.PIPE,
+    return subprocess.Popen([loader(), exe or program(), *args], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             env=wine_env(prefix_path()))
 
@@ -390,7 +402,7 @@ class HostProcess:
         shutil.copyfile(os.environ["CORVEL_TEST_HOST"], path)
 
         def once():
-            self.process = subprocess.Popen([WINE64, path], stdout=subprocess.PIPE,
+            self.process = subprocess.Popen([loader(), path], stdout=subprocess.PIPE,
                                             stderr=subprocess.DEVNULL,
                                             env=wine_env(prefix_path()))
             # The host says so once it runs, hence is in the process list.

@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Runs corvel_x32.exe for real: this machine refuses 32-bit code, so the
+# tests run in an emulated 64-bit Debian 12 guest (qemu, TCG) whose kernel
+# has 32-bit emulation built in and whose Wine runs 32-bit programs in a
+# 64-bit prefix. corvel_x64.exe runs beside it as the control.
+#
+#   scripts/test-x32.sh          build the guest image if not cached, boot it, run the tests
+#   scripts/test-x32.sh image    only make sure the guest image is built (CI starts this early)
+#   scripts/test-x32.sh --full   the whole of the black-box suites, not CI's share of them
+#
+# The guest image is made from Debian packages alone and cached under
+# /var/cache/corvel-x32/<hash of the package list and kernel> (CORVEL_X32_CACHE
+# overrides the folder), so a warm machine boots it without building. The
+# executables and tests go in on a second, read-only disk; the guest's serial
+# console brings the output and the exit status back. Needs the x32 and x64
+# builds (scripts/build.sh). Exit status: 0 only when every check passed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=run
+suites=ci
+for argument in "$@"; do
+  case "$argument" in
+    image) mode=image ;;
+    --full) suites=full ;;
+    *) echo "usage: $0 [image] [--full]" >&2; exit 64 ;;
+  esac
+done
+
+bash scripts/install-deps.sh qemu-system-x86 mmdebstrap busybox-static linux-image-cloud-amd64 cpio
+
+# The guest's packages. wine32 from the i386 side brings the 32-bit loader;
+# only the guest has i386 packages, this machine's apt stays amd64 alone.
+# mount: the variant "apt" has only the essential packages, and the guest mounts devpts (its ptys), tmpfs.
+guest_packages=wine,wine64,wine32:i386,python3,procps,mount
+# The layout of what is cached; bumped when the image or the initramfs is made differently.
+image_format=1
+kernel_version=$(dpkg-query -W -f='${Depends}' linux-image-cloud-amd64 | sed -n 's/.*linux-image-\([^ ,]*\).*/\1/p')
+kernel=/boot/vmlinuz-$kernel_version
+modules=/lib/modules/$kernel_version
+key=$(printf '%s\n' "$image_format" bookworm "$guest_packages" "$kernel_version" | sha256sum | cut -c1-16)
+cache=${CORVEL_X32_CACHE:-/var/cache/corvel-x32}/$key
+
+# The mirrors this machine's apt uses for Debian 12, as one-line sources.
+debian_mirrors() {
+  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
+    awk '$2 ~ /^bookworm(-updates|-security)?$/ { print "deb " $1 " " $2 " " $3 }' | sort -u
+}
+
+# Loads the virtio block driver and its dependencies (the cloud kernel has
+# them as modules), mounts the root image and the test disk, and hands over
+# to the test disk's guest script as PID 1.
+write_init() {
+  cat > "$1" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mkdir -p /proc /sys /dev /newroot
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+# A module whose dependency is not in yet fails; the next round takes it.
+for round in 1 2 3 4 5 6; do
+  left=
+  for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk; do
+    grep -q "^$module " /proc/modules || insmod /lib/modules/$module.ko 2>/dev/null || left="$left $module"
+  done
+  [ -z "$left" ] && break
+done
+for tick in $(seq 100); do
+  [ -b /dev/vda ] && [ -b /dev/vdb ] && break
+  sleep 0.1
+done
+mount -t ext4 /dev/vda /newroot || { echo "init: no root disk (modules left:$left)"; poweroff -f; }
+mkdir -p /newroot/mnt/corvel
+mount -t ext4 -o ro /dev/vdb /newroot/mnt/corvel || { echo "init: no test disk"; poweroff -f; }
+mount --move /dev /newroot/dev
+mount --move /proc /newroot/proc
+mount --move /sys /newroot/sys
+exec switch_root /newroot /bin/sh /mnt/corvel/guest.sh
+EOF
+  chmod +x "$1"
+}
+
+build_image() {
+  local work=$cache.building
+  rm -rf "$work"
+  mkdir -p "$work"
+  local started=$SECONDS
+  echo "test-x32: building the guest image in $cache"
+  mapfile -t mirrors < <(debian_mirrors)
+  if [ ${#mirrors[@]} -eq 0 ]; then
+    echo "test-x32: this machine's apt names no Debian 12 mirror" >&2
+    return 1
+  fi
+  mmdebstrap --variant=apt --architectures=amd64,i386 --include="$guest_packages" \
+    --aptopt='Acquire::Retries "3"' bookworm "$work/root" "${mirrors[@]}" < /dev/null
+  # No apt lists or downloaded packages: nothing in the guest installs.
+  rm -rf "$work/root/var/lib/apt/lists/"* "$work/root/var/cache/apt/"*
+  local size_mb=$(( $(du -sm "$work/root" | cut -f1) + 1024 ))
+  mke2fs -q -t ext4 -d "$work/root" -L corvel-root "$work/root.ext4" "${size_mb}M"
+  dpkg-query --admindir="$work/root/var/lib/dpkg" -W -f='${Package}:${Architecture} ${Version}\n' \
+    > "$work/packages.txt"
+  rm -rf "$work/root"
+
+  local initramfs=$work/initramfs
+  mkdir -p "$initramfs/bin" "$initramfs/lib/modules"
+  cp /bin/busybox "$initramfs/bin/busybox"
+  for module in virtio/virtio_ring virtio/virtio virtio/virtio_pci_modern_dev \
+                virtio/virtio_pci_legacy_dev virtio/virtio_pci block/virtio_blk; do
+    cp "$modules/kernel/drivers/$module.ko" "$initramfs/lib/modules/"
+  done
+  write_init "$initramfs/init"
+  (cd "$initramfs" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
+  rm -rf "$initramfs"
+  cp "$kernel" "$work/vmlinuz"
+  echo "$((SECONDS - started))" > "$work/build-seconds"
+  rm -rf "$cache"
+  mv "$work" "$cache"
+  echo "test-x32: guest image built in $((SECONDS - started)) s ($(du -sh "$cache/root.ext4" | cut -f1)," \
+    "$(wc -l < "$cache/packages.txt") packages)"
+}
+
+# Two runs that find no image build it one after the other, not side by side.
+mkdir -p "$(dirname "$cache")"
+exec 9> "$cache.lock"
+flock 9
+if [ -f "$cache/root.ext4" ]; then
+  echo "test-x32: guest image cached in $cache (built in $(cat "$cache/build-seconds") s)"
+else
+  build_image
+fi
+flock -u 9
+if [ "$mode" = image ]; then
+  exit 0
+fi
+
+# --- The test disk: both executables, their test programs, the suites -----
+
+for file in build/x32/corvel_x32.exe build/x64/corvel_x64.exe \
+            build/x32/tests/win/corvel_win_tests.exe build/x64/tests/win/corvel_win_tests.exe; do
+  if [ ! -f "$file" ]; then
+    echo "test-x32: $file is missing; run scripts/build.sh first" >&2
+    exit 1
+  fi
+done
+run_dir=build/x32-guest
+rm -rf "$run_dir"
+payload=$run_dir/disk
+mkdir -p "$payload/tests" "$payload/x32" "$payload/x64"
+cp -r tests/wine "$payload/tests/wine"
+cp tests/x32/guest.sh tests/x32/run_guest.py "$payload/"
+for arch in x32 x64; do
+  cp "build/$arch/corvel_$arch.exe" "build/$arch/tests/corvel_test_host.exe" \
+     "build/$arch/tests/win/corvel_win_tests.exe" "$payload/$arch/"
+done
+echo "$suites" > "$payload/suites"
+mke2fs -q -t ext4 -d "$payload" -L corvel-tests "$run_dir/disk.ext4" 64M
+
+# --- Boot and run -----------------------------------------------------------
+
+log=$run_dir/console.log
+echo "test-x32: booting the guest (console in $log)"
+started=$SECONDS
+# snapshot=on: the guest's writes go to a throwaway overlay, the cached image
+# stays as built. Two vCPUs on the two cores; -no-reboot turns the guest's
+# power-off (or a panic) into qemu's end.
+timeout 2400 qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -m 4096 \
+  -kernel "$cache/vmlinuz" -initrd "$cache/initramfs.gz" \
+  -append "console=ttyS0 loglevel=3 panic=-1" \
+  -drive "file=$cache/root.ext4,format=raw,if=virtio,snapshot=on" \
+  -drive "file=$run_dir/disk.ext4,format=raw,if=virtio,readonly=on" \
+  -display none -monitor none -serial stdio -no-reboot < /dev/null | tee "$log" || true
+echo "test-x32: guest ran $((SECONDS - started)) s"
+
+status=$(sed -n 's/^corvel-x32: guest exit status \([0-9]*\).*/\1/p' "$log" | tail -1)
+if [ -z "$status" ]; then
+  echo "test-x32: the guest ended without reporting a status" >&2
+  exit 1
+fi
+exit "$status"

@@ -1,0 +1,115 @@
+"""The tests inside the emulated guest of scripts/test-x32.sh: corvel_x32.exe
+through Wine's 32-bit loader, and corvel_x64.exe through the 64-bit one as the
+control, each against the same black-box suites and its own build of the
+Win32 tests, all in one 64-bit prefix made once; then the registry view test
+with both. Prints a line per step with its time and result, a summary at the
+end, and exits non-zero when any step failed.
+
+Usage: run_guest.py DISK ci|full, where DISK holds tests/wine and the folders
+x32 and x64 with each build's corvel, test host and Win32 test binary.
+"""
+
+import os
+import pathlib
+import subprocess
+import sys
+import time
+
+# What each executable runs, by word size. CI's share keeps the guest part
+# to some eight minutes of emulation: for corvel_x32.exe what a second word
+# size could break (dispatch and exit codes, the registry reads and the text
+# bytes, the bridge's bytes, its end with the host and its refusals); for the
+# control, corvel_x64.exe, whose suites all run natively on this machine, the
+# dispatch and the bridge, which show the guest's Wine and ptys are sound. The
+# registry view test runs both in any case. Timing-bound checks (latency
+# shapes) and the soaks stay on this machine. "full" runs the suites whole.
+BRIDGE_SHARE = ["-k", "BytesPassUnchanged", "-k", "test_ends_soon_after_the_host_is_killed",
+                "-k", "RefusesUnusablePorts"]
+FULL = [(suite, []) for suite in
+        ("dispatch", "lookup", "machine_id", "bridge", "device_loss", "storm", "registry_torture")]
+SUITES = {
+    "ci": {
+        "x32": [("dispatch", []), ("lookup", []),
+                ("machine_id", ["-k", "test_value_at_the_version_key"]),
+                ("bridge", BRIDGE_SHARE)],
+        "x64": [("dispatch", []), ("bridge", BRIDGE_SHARE)],
+    },
+    "full": {"x32": FULL, "x64": FULL},
+}
+
+# word size: (executable, Wine loader)
+PROGRAMS = {
+    "x32": ("corvel_x32.exe", "/usr/lib/wine/wine"),
+    "x64": ("corvel_x64.exe", "/usr/lib/wine/wine64"),
+}
+
+results = []  # (step, word size, seconds, passed)
+
+
+def step(name, arch, command, env):
+    print(f"corvel-x32: --- {name} ({arch}) ---", flush=True)
+    started = time.monotonic()
+    # Output through a pipe: on the console itself Wine's console emulation
+    # would wrap a Windows program's every character in cursor sequences.
+    process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+    for line in process.stdout:
+        sys.stdout.buffer.write(line)
+        sys.stdout.flush()
+    passed = process.wait() == 0
+    seconds = time.monotonic() - started
+    results.append((name, arch, seconds, passed))
+    print(f"corvel-x32: {name} ({arch}) {'passed' if passed else 'FAILED'} in {seconds:.1f} s",
+          flush=True)
+
+
+def main():
+    disk = pathlib.Path(sys.argv[1])
+    share = sys.argv[2]
+    wine_tests = disk / "tests" / "wine"
+    sys.path.insert(0, str(wine_tests))
+    import winebed
+
+    with open("/proc/uptime") as uptime:
+        print(f"corvel-x32: guest up {float(uptime.read().split()[0]):.1f} s after its boot",
+              flush=True)
+    with open("/proc/version") as version:
+        print("corvel-x32: guest kernel", version.read().strip(), flush=True)
+    print("corvel-x32:", subprocess.run([winebed.WINE64, "--version"], capture_output=True,
+                                        text=True).stdout.strip(), flush=True)
+
+    prefix = pathlib.Path("/tmp/corvel-prefix")
+    started = time.monotonic()
+    winebed.create_prefix(prefix)
+    prefix_seconds = time.monotonic() - started
+    print(f"corvel-x32: prefix made in {prefix_seconds:.1f} s", flush=True)
+
+    try:
+        for arch, (exe, loader) in PROGRAMS.items():
+            folder = disk / arch
+            env = winebed.wine_env(prefix)
+            env.update(CORVEL_EXE=str(folder / exe), CORVEL_WINE_LOADER=loader,
+                       CORVEL_TEST_HOST=str(folder / "corvel_test_host.exe"))
+            step("win32 tests", arch, [loader, str(folder / "corvel_win_tests.exe")], env)
+            for suite, selection in SUITES[share][arch]:
+                step(suite, arch, [sys.executable, str(wine_tests / f"test_{suite}.py"), "-v",
+                                   *selection], env)
+        env = winebed.wine_env(prefix)
+        env.update(CORVEL_X64_EXE=str(disk / "x64" / PROGRAMS["x64"][0]),
+                   CORVEL_X32_EXE=str(disk / "x32" / PROGRAMS["x32"][0]))
+        step("registry_view", "both", [sys.executable, str(wine_tests / "test_registry_view.py"),
+                                       "-v"], env)
+    finally:
+        winebed.destroy_prefix(prefix)
+
+    print("corvel-x32: summary", flush=True)
+    print(f"corvel-x32:   {'prefix (wineboot -i)':<22} {'':<5} {prefix_seconds:7.1f} s")
+    for name, arch, seconds, passed in results:
+        print(f"corvel-x32:   {name:<22} {arch:<5} {seconds:7.1f} s  {'ok' if passed else 'FAILED'}")
+    failed = [f"{name} ({arch})" for name, arch, _, passed in results if not passed]
+    print(f"corvel-x32: {len(results) - len(failed)} passed, {len(failed)} failed", flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
