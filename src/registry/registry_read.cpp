@@ -31,3 +31,8 @@ bool readValueEntry(HKEY key, DWORD index, ValueEntry& entry)
                          &entry.dataSize)
            == ERROR_SUCCESS;
 }
+
+bool readSubKeyName(HKEY key, DWORD index, wchar_t (&name)[keyNameCapacity])
+{
+    return RegEnumKeyW(key, index, name, keyNameCapacity) == ERROR_SUCCESS;
+}

@@ -31,3 +31,9 @@ KeyCounts queryKeyCounts(HKEY key);
 
 // Enumerates value `index` into entry; false when the call fails.
 bool readValueEntry(HKEY key, DWORD index, ValueEntry& entry);
+
+// Key names are at most 255 units long; the buffer adds the terminator.
+constexpr DWORD keyNameCapacity = 256;
+
+// Enumerates the name of sub-key `index`; false when the call fails.
+bool readSubKeyName(HKEY key, DWORD index, wchar_t (&name)[keyNameCapacity]);

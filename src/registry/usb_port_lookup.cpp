@@ -16,9 +16,6 @@ const wchar_t serialPortMapPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // The USB device enumeration tree: one key per vendor/product pair.
 const wchar_t usbTreePath[] = L"SYSTEM\\CurrentControlSet\\Enum\\USB";
 
-// Key names are at most 255 units long.
-constexpr DWORD keyNameCapacity = 256;
-
 // A missing map, or values that cannot be read, leave the map without those
 // ports, so every instance naming them answers 0.
 void readSerialPortMap(SerialPortMap& map)
@@ -114,7 +111,7 @@ void runListUsbPorts()
         wchar_t keyName[keyNameCapacity];
         for (DWORD index = 0; index < counts.subKeys; ++index) {
             wchar_t identifier[deviceIdentifierCapacity];
-            if (RegEnumKeyW(tree.get(), index, keyName, keyNameCapacity) == ERROR_SUCCESS
+            if (readSubKeyName(tree.get(), index, keyName)
                 && identifierFromDeviceKey(keyName, identifier)) {
                 appendUsablePorts(output, identifier, portMap);
             }

@@ -6,9 +6,6 @@
 
 namespace {
 
-// Key names are at most 255 units long.
-constexpr DWORD keyNameCapacity = 256;
-
 // One enumeration buffer serves every level of the search: a level is done
 // with its values before it descends, so the deeper levels may reuse it. This
 // keeps each level's stack frame small however deep the keys nest.
@@ -50,7 +47,7 @@ KeyOutcome searchKey(ValueTable& table, const wchar_t* keyPath, size_t keyPathLe
         return KeyOutcome::valueHere;
     }
     for (DWORD index = 0; index < counts.subKeys; ++index) {
-        if (RegEnumKeyW(key.get(), index, scratch.subKeyName, keyNameCapacity) != ERROR_SUCCESS) {
+        if (!readSubKeyName(key.get(), index, scratch.subKeyName)) {
             continue;
         }
         // Paths of any length: deep trees of long names outgrow any fixed buffer.

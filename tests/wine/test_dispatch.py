@@ -13,9 +13,7 @@ import unittest
 import winebed
 from winebed import Registry, run_program
 
-_LISTED_KEY = r"SYSTEM\CurrentControlSet\Enum\USB\VID_0D15&PID_0D15"
-LISTED_DEVICE = Registry(keys={_LISTED_KEY: {},
-                               **winebed.usb_instance("0D15", "0D15", "1", "COM44")},
+LISTED_DEVICE = Registry(keys=winebed.usb_device("0D15", "0D15", {"1": "COM44"}),
                          serial={r"\Device\USBSER44": "COM44"})
 
 # keyword, its arguments, and (exit code, stdout) when the keyword matches

@@ -18,14 +18,7 @@ def device_key(vendor, product):
     return f"{USB}\\VID_{vendor}&PID_{product}"
 
 
-def device(vendor, product, instances):
-    """A device with {instance: port name} as Windows records a USB CDC
-    device. The device key itself is listed first, so that the fixture
-    removes it whole on exit and no empty device key is left behind."""
-    keys = {device_key(vendor, product): {}}
-    for instance, port in instances.items():
-        keys.update(winebed.usb_instance(vendor, product, instance, port))
-    return keys
+device = winebed.usb_device
 
 
 def usbser(number):

@@ -145,7 +145,7 @@ class NodeHost(unittest.TestCase):
         self.addCleanup(self.port.__exit__, None, None, None)
         com = f"COM{self.port.number}"
         registry = winebed.Registry(
-            keys=winebed.usb_instance("0483", "5740", "NODE0001", com),
+            keys=winebed.usb_device("0483", "5740", {"NODE0001": com}),
             serial={r"\Device\USBSER000": com}).__enter__()
         self.addCleanup(registry.__exit__, None, None, None)
 
@@ -249,7 +249,7 @@ class NodeHost(unittest.TestCase):
                         # setUp's fixture removes these same keys and values
                         com = f"COM{second.number}"
                         winebed.Registry(
-                            keys=winebed.usb_instance("0483", "5740", "NODE0001", com),
+                            keys=winebed.usb_device("0483", "5740", {"NODE0001": com}),
                             serial={r"\Device\USBSER000": com}).__enter__()
                         time.sleep(0.5)
                         port.vanish()

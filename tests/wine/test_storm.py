@@ -51,8 +51,7 @@ Case = namedtuple("Case", "name args returncode stdout")
 
 # A present USB serial device, so that listUSBPorts has a line to show and a
 # near miss of its keyword that ran it would be seen.
-_LISTED_KEY = r"SYSTEM\CurrentControlSet\Enum\USB\VID_5707&PID_0A0A"
-LISTED_DEVICE = {_LISTED_KEY: {}, **winebed.usb_instance("5707", "0A0A", "1", "COM43")}
+LISTED_DEVICE = winebed.usb_device("5707", "0A0A", {"1": "COM43"})
 LISTED_SERIAL = {r"\Device\USBSER43": "COM43"}
 LISTED_LINES = b"0x0A0A5707 43\n"
 

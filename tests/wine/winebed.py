@@ -301,6 +301,16 @@ def usb_instance(vendor, product, instance, port_name):
     }
 
 
+def usb_device(vendor, product, instances):
+    """A device with {instance: port name}, as Windows records a USB CDC
+    device. The device key itself is listed first, so that a Registry fixture
+    removes it whole on exit and no empty device key is left behind."""
+    keys = {f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}": {}}
+    for instance, port_name in instances.items():
+        keys.update(usb_instance(vendor, product, instance, port_name))
+    return keys
+
+
 # --- Serial devices ---------------------------------------------------------
 
 class PtyPort:
