@@ -21,8 +21,13 @@ if(WIN32)
   set(CORVEL_PROGRAM_COMPILE_OPTIONS
       -municode -fno-exceptions -fno-rtti -fstack-protector-strong
       $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  # The same sources give the same bytes: the linker would otherwise stamp the
+  # link time into the PE header (and the checksum over it), and __FILE__ and
+  # debug paths would carry the build folder.
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                      -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
   set(CORVEL_PROGRAM_LINK_OPTIONS
-      -municode -static-libgcc -static-libstdc++
+      -municode -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp
       -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
       $<$<CONFIG:MinSizeRel,Release>:-s>)
   if(CORVEL_ARCH STREQUAL "x64")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, where missing, what building and testing corvel needs on Debian 12:
 # CMake and Ninja, the native compiler and GoogleTest, MinGW-w64 for both word
-# sizes, clang with libFuzzer, 64-bit Wine and npm (which installs Node.js for
-# Windows for the tests); and any further Debian packages named as arguments.
+# sizes, clang with libFuzzer, 64-bit Wine, npm (which installs Node.js for
+# Windows for the tests), and osslsigncode with openssl for signing releases;
+# and any further Debian packages named as arguments.
 # Uses apt as root (or through sudo).
 set -euo pipefail
 
@@ -10,7 +11,7 @@ packages=("$@"
   cmake ninja-build g++ libgtest-dev googletest python3 clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64
+  wine64 osslsigncode openssl
 )
 # Any working npm will do: a machine may have its own Node.js, which Debian's
 # npm package would conflict with.
