@@ -11,6 +11,9 @@ A killed host cannot report its child's exit code, so a watcher
 (`pipe_host watch NAME`) holds corvel's process and reports its exit code and
 exit time. corvel runs as a copy under a name of this suite's own, so that the
 watcher finds it and no other suite's corvel in the shared prefix.
+
+Environment (set by ctest): as for winebed, and CORVEL_PIPE_HOST, the built
+pipe_host.
 """
 
 import contextlib
