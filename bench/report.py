@@ -92,11 +92,26 @@ def idle_rows(number, idle):
                     f"{case['total'] / 0.01:.2f} x budget", "< 1 % of a core", met(case["total"] < 0.01))
 
 
+# (design, target in ms, whether p99 meets it, target in words) of each kind
+# of host: one found by name is seen at the watcher's next look, an ancestor
+# host is waited on.
+END_TARGETS = {
+    "host found by name": ("design: <= 500 ms watch + 50 ms poll", 600,
+                           lambda p99: p99 < 600, "p99 < 600 ms"),
+    "ancestor host": ("design: the host's end wakes the watcher + <= 50 ms poll", 150,
+                      lambda p99: p99 <= 150, "p99 <= 150 ms"),
+}
+
+
 def end_rows(number, end):
-    yield cells(f"{number}. End after the host dies", f"p50 {end['p50']:.0f} / p99 {end['p99']:.0f} / "
-                f"max {end['max']:.0f} ms ({end['trials']} trials)",
-                "design: <= 500 ms watch + 50 ms poll", f"p99 {end['p99'] / 600:.2f} x target",
-                "p99 < 600 ms", met(end["p99"] < 600 and end["not_ended_within_10_s"] == 0))
+    for case, figures in end["cases"].items():
+        design, target_ms, meets, target = END_TARGETS[case]
+        codes = ", ".join(str(code) for code in figures["exit_codes"])
+        yield cells(f"{number}. End after the host dies, {case}",
+                    f"p50 {figures['p50']:.0f} / p99 {figures['p99']:.0f} / max {figures['max']:.0f} ms "
+                    f"({figures['trials']} trials; exit codes {codes})",
+                    design, f"p99 {figures['p99'] / target_ms:.2f} x target", target,
+                    met(meets(figures["p99"]) and figures["not_ended_within_10_s"] == 0))
 
 
 def vanish_rows(number, vanish):
@@ -246,8 +261,14 @@ def idle_how(idle):
 
 
 def end_how(end):
-    return """End: host started, bridge started and settled, host killed at a random point of the
-   watcher's 500 ms cycle; delay from the host's reaping to the bridge's exit (pidfd)."""
+    return """End: host found by name: host started, bridge started beside it (by the bench) and
+   settled, host killed at a random point of the watcher's 500 ms cycle; delay from the host's
+   reaping to the bridge's exit (pidfd). Ancestor host: `corvel_pipe_host.exe`, run as
+   `benchhost.exe`, starts corvel with `open benchhost.exe` through pipes (CreateProcess, no job
+   object, as Python's subprocess or .NET's Process do); bridge settled through the host, host
+   killed after a random pause of 0 to 500 ms; delay from the host's reaping to the exit of
+   corvel's Linux process (a pidfd; corvel is not the bench's child), its exit code from a
+   Windows process that holds corvel's handle."""
 
 
 def vanish_how(vanish):

@@ -26,9 +26,9 @@ static List<int> FindPorts(string corvel, string identifier)
         .Where(port => port != 0).ToList();
 }
 
-// corvel bridging COM<port> for as long as a process named `host` runs (this
-// one by default): bytes written to its stdin go to the device, unchanged, and
-// what the device sends comes out of its stdout.
+// corvel bridging COM<port> until its host ends: the nearest process above it
+// named `host` (this one by default). Bytes written to its stdin go to the
+// device, unchanged, and what the device sends comes out of its stdout.
 static Process OpenBridge(string corvel, int port, string? host = null)
 {
     var info = new ProcessStartInfo(corvel) {

@@ -14,9 +14,9 @@ function findPorts(corvel, identifier) {
     .filter((port) => port !== 0);
 }
 
-// corvel bridging COM<port> for as long as a process named `host` runs (this
-// one by default): bytes written to its stdin go to the device, unchanged, and
-// what the device sends comes out of its stdout.
+// corvel bridging COM<port> until its host ends: the nearest process above it
+// named `host` (this one by default). Bytes written to its stdin go to the
+// device, unchanged, and what the device sends comes out of its stdout.
 function openBridge(corvel, port, host = path.basename(process.execPath)) {
   return spawn(corvel, ["open", host, String(port)], { stdio: ["pipe", "pipe", "ignore"] });
 }

@@ -14,9 +14,9 @@ def find_ports(corvel, identifier):
 
 
 def open_bridge(corvel, port, host=os.path.basename(sys.executable)):
-    """corvel bridging COM<port> for as long as a process named `host` runs (this
-    one by default): bytes written to its stdin go to the device, unchanged, and
-    what the device sends comes out of its stdout."""
+    """corvel bridging COM<port> until its host ends: the nearest process above it
+    named `host` (this one by default). Bytes written to its stdin go to the
+    device, unchanged, and what the device sends comes out of its stdout."""
     return subprocess.Popen([corvel, "open", host, str(port)], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0)
 

@@ -61,5 +61,13 @@ struct FileHandleTraits {
     static void close(HANDLE handle) { CloseHandle(handle); }
 };
 
+// Handles of kernel objects that fail as null (OpenProcess, CreateEventW).
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static HANDLE invalid() { return nullptr; }
+    static void close(HANDLE handle) { CloseHandle(handle); }
+};
+
 using OwnedKey = OwnedHandle<RegistryKeyTraits>;
 using OwnedFile = OwnedHandle<FileHandleTraits>;  // also process-list snapshots
+using OwnedKernelHandle = OwnedHandle<KernelHandleTraits>;  // processes

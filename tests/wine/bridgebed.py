@@ -3,6 +3,8 @@ on a thread, as a host reads it, and a settled serial line."""
 
 import hashlib
 import os
+import pathlib
+import subprocess
 import threading
 import time
 
@@ -118,3 +120,134 @@ def settle(bridge, port):
                 pass
             return
     raise AssertionError("the bridge never opened its port")
+
+
+# --- corvel started by a Windows host ---------------------------------------
+#
+# tests/hosts/pipe_host.cpp starts a child the way Python's subprocess, .NET's
+# Process and Java's ProcessBuilder do: CreateProcess with pipes, no job object.
+
+def windows_path(path):
+    """The path as Windows programs in the prefix see it (drive Z: is /)."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def start_retrying(what, start, first_line):
+    """Starts a Windows program whose first line says it runs; a silent
+    exit code 1 before that line is Wine's start-up failure and is retried."""
+    def once():
+        process = start()
+        line = first_line(process)
+        return process, line
+
+    def failed(result):
+        process, line = result
+        if line or process.wait() != 1:
+            return False
+        process.stdout.close()
+        return True
+
+    process, line = winebed.with_startup_retries(what, once, failed)
+    return process, line
+
+
+class PipeHost:
+    """A running copy of pipe_host named `name` that has started corvel with
+    pipes, directly or through "cmd.exe /c", and relays both ways."""
+
+    def __init__(self, exe, corvel, arguments, via_cmd=False):
+        def start():
+            return subprocess.Popen(
+                [winebed.loader(), exe, "start", *(["--cmd"] if via_cmd else []),
+                 windows_path(corvel), *arguments],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE, env=winebed.wine_env(winebed.prefix_path()))
+
+        def first_line(process):
+            line = b""
+            while not line.endswith(b"\n"):
+                byte = os.read(process.stdout.fileno(), 1)
+                if not byte:
+                    break
+                line += byte
+            return line
+
+        self.process, line = start_retrying(os.path.basename(exe), start, first_line)
+        if line != b"started\n":
+            raise AssertionError(f"pipe_host did not start corvel: {line!r},"
+                                 f" exit code {self.process.poll()}")
+        self.stdout = StdoutCollector(self.process.stdout)
+
+    # What bridgebed.settle needs of a bridge.
+    def send(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def restart_after_startup_failure(self):
+        return False
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+    def close(self):
+        self.kill()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+class Watcher:
+    """Holds the one running process named `name` and reports how it ended."""
+
+    def __init__(self, exe, name):
+        def start():
+            return subprocess.Popen(
+                [winebed.loader(), exe, "watch", name], stdin=subprocess.DEVNULL,
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                env=winebed.wine_env(winebed.prefix_path()))
+
+        self.process, line = start_retrying("pipe_host watch", start,
+                                            lambda process: process.stdout.readline())
+        words = line.split()
+        if len(words) != 2 or words[0] != b"watching":
+            raise AssertionError(f"the watcher found no {name}: {line!r}")
+        self.created = int(words[1])
+
+    def ended(self, timeout):
+        """(exit code, exit time) once the process has ended, or None when it
+        still runs after `timeout` seconds."""
+        try:
+            self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        words = self.process.stdout.readline().split()
+        if len(words) != 3 or words[0] != b"ended":
+            raise AssertionError(f"the watcher said {words!r}")
+        return int(words[1]), int(words[2])
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.process.stdout.close()
+
+
+def linux_pid(name):
+    """The Linux process id of the running Windows program whose executable
+    is named `name` (Wine shows the program's path as the command line), or
+    None when there is none."""
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes().split(b"\0")[0]
+        except OSError:
+            continue
+        if command.replace(b"\\", b"/").endswith(b"/" + name.encode()):
+            return int(entry.name)
+    return None
+

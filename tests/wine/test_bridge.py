@@ -79,6 +79,10 @@ class BytesPassUnchanged(BridgeFixture):
 
 
 class EndsWithTheHost(unittest.TestCase):
+    """The name rule: these bridges are started by the test, from outside
+    Wine, so no process above corvel has the host's name (a host above corvel
+    is test_host_ancestry.py's)."""
+
     def setUp(self):
         self.port = winebed.PtyPort().__enter__()
         self.addCleanup(self.port.__exit__, None, None, None)

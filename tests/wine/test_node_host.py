@@ -3,8 +3,10 @@ example (examples/node/host.js), driven by tests/node/host_checks.js, against a
 pty as the serial device.
 
 The suite has a prefix of its own: Node refuses to start on the Windows 7 that
-Wine reports by default, so this prefix reports Windows 10; and every node.exe
-in it is this suite's, so no stranger of that name keeps a bridge alive.
+Wine reports by default, so this prefix reports Windows 10. Other node.exe
+processes would not keep a bridge of these checks alive anyway: a bridge
+started with the host's own name belongs to that process, corvel's nearest
+ancestor of the name, and Node ends the children it spawns when it exits.
 
 Node's stdin and stdout must not be Linux pipes here (Node fails on them with
 EBADF at start-up): it gets /dev/null and files.
@@ -32,7 +34,9 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 CHECKS = ROOT / "tests" / "node" / "host_checks.js"
 IDENTIFIER = "0x57400483"
 ABSENT = "0x12345678"
-HOST_NAME = "corvelnodehost.exe"  # the second Node process in hostEnd, under its own name
+# The second Node process in hostEnd, under its own name. It runs beside
+# corvel, not above it, so that check ends the bridge by the name rule.
+HOST_NAME = "corvelnodehost.exe"
 EVERY_VALUE = bytes(range(256))
 LAST_WORDS = bytes(range(256)) + b"bye\r\n"
 TAIL = [b"still here %d\n" % n for n in range(5)]
