@@ -84,7 +84,7 @@ def measure(case, timeouts, ports, host, server, baseline, window):
 
 
 def run(quick=False):
-    window = 4.0 if quick else 20.0
+    window = 4.0 if quick else 30.0
     baseline_window = 3.0 if quick else 10.0
     log(f"Idle CPU over {window:.0f} s windows")
     server = wineserver_pid(winebed.prefix_path())
