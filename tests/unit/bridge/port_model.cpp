@@ -346,8 +346,9 @@ IoResult Model::portRead(unsigned char* buffer, std::uint32_t capacity)
     countRequest();
     acquirePort(lock);
     const PortTimeouts& t = scenario_.timeouts;
-    // The platform's two special sets: MAXDWORD 0 0 returns at once with what
-    // is there; MAXDWORD MAXDWORD c returns with the first byte, or after c ms.
+    // The platform's two special sets (interval, multiplier, constant):
+    // MAXDWORD 0 0 returns at once with what is there; MAXDWORD MAXDWORD c
+    // returns with the first byte, or after c ms.
     const bool atOnce = t.readIntervalTimeout == maxDword && t.readTotalTimeoutMultiplier == 0
         && t.readTotalTimeoutConstant == 0;
     const bool firstByte = t.readIntervalTimeout == maxDword

@@ -102,9 +102,15 @@ const ModelCase modelCases[] = {
      {at(1005, "a"), at(1012, "b")}, {at(1003, "x")}, {5, 8}, {0, 0}, {7}, {7}},
     {"immediateReadsNeverHoldThePort", arguments(minusOne, 0, 0), Device::takesAll,
      {at(1003, "a")}, {at(1003, "x")}, {0}, {0}, {7}, {7}},
-    // Reads of up to 200 ms: the host waits for the read in progress.
+    // -1 50 -1: a read returns with the first byte, or after 50 ms. The byte
+    // from the device passes at once; the read that follows it holds the
+    // host's byte until its 50 ms are up.
+    {"firstByteReadsHoldTheHostUntilTheirTimeOut", arguments(minusOne, 50, minusOne),
+     Device::takesAll, {at(1005, "a")}, {at(1003, "x")}, {48}, {0}, {0}, {0}},
+    // Reads of up to 200 ms: the device's byte ends its read 20 ms after it
+    // came (the interval), and the read after it holds the host's byte.
     {"batchingHoldsTheHostForTheWholeRead", arguments(20, 200, 0), Device::takesAll,
-     {at(450, "a")}, {}, {170}, {0}, {}, {}},
+     {at(450, "a")}, {at(300, "x")}, {70}, {0}, {20}, {20}},
     // 0 0 0: a read returns only with 4096 bytes, and the host waits for it.
     {"zerosHoldTheHostUntil4096Bytes", arguments(0, 0, 0), Device::takesAll,
      {at(5, "a")}, {at(2000, 4096)}, {1995}, {0}, {0}, {0}},
