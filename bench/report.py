@@ -392,7 +392,10 @@ corvel is `build/x64/corvel_x64.exe` (MinSizeRel, stripped) under Wine; the seri
 is a Linux pty behind `COM<n>`, played by the bench on the master side; the host is a real
 Windows process (`corvel_test_host.exe`). The references run in the same session, on the
 same kind of pty, with the same data: `socat -b 4096 STDIO <pty slave>,raw,echo=0`
-natively, and an empty console program built like corvel (`bench/empty.cpp`).
+natively, an empty console program built like corvel (`bench/empty.cpp`), and a program
+built like corvel that runs only the polling loops of the bridge (`bench/idle_floor.cpp`).
+What Windows would make of the latency comes from the pumps' model of its port handle,
+run natively in virtual time (`bench/port_model.cpp`).
 
 ## Figures
 

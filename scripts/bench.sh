@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The benchmarks: installs what is missing, builds both executables, the test
-# host, the yardstick programs and the port model, then measures the bridge, the lookup
-# and the sizes under Wine against their references (socat, the empty
-# program). Writes bench/RESULTS.md, bench/results.json and bench/latency.png.
-# Takes about 6 to 9 minutes; `--only PART...` runs some parts (bench/parts/)
-# and keeps the others' figures; `--quick` is a smoke run into build/bench-quick/.
+# host, the yardstick programs and the port model, then measures the bridge,
+# the lookup and the sizes under Wine against their references (socat, the
+# yardsticks, the model). Writes bench/RESULTS.md, bench/results.json and
+# bench/latency.png. Takes about 6 to 9 minutes; `--only PART...` runs some
+# parts (bench/parts/) and keeps the others' figures; `--quick` is a smoke run
+# into build/bench-quick/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
