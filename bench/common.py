@@ -24,6 +24,8 @@ EXE_X64 = ROOT / "build" / "x64" / "corvel_x64.exe"
 EXE_X32 = ROOT / "build" / "x32" / "corvel_x32.exe"
 TEST_HOST = ROOT / "build" / "x64" / "tests" / "corvel_test_host.exe"
 EMPTY_EXE = ROOT / "build" / "bench" / "empty_x64.exe"
+IDLE_FLOOR_EXE = ROOT / "build" / "bench" / "idle_floor_x64.exe"
+PORT_MODEL = ROOT / "build" / "bench" / "port_model"
 
 MIB = 1 << 20
 # Wine's clocks advance in steps of about this much; a sleep or a time-out
@@ -32,7 +34,8 @@ WINE_CLOCK_STEP_MS = 16.0
 PUMP_PAUSE_MS = 10.0
 # COM numbers of the parts' own devices: far from those the tests use, and
 # one per part so that parts never share a device.
-PORTS = {"throughput": 231, "latency": 232, "idle": 233, "end": 234, "vanish": 235}
+PORTS = {"throughput": 231, "latency": 232, "idle": 233, "end": 234, "vanish": 235,
+         "idle floor": 236}
 
 
 def log(text):
@@ -202,7 +205,7 @@ def machine():
 
 
 def check_built():
-    for needed in (EXE_X64, EXE_X32, TEST_HOST, EMPTY_EXE):
+    for needed in (EXE_X64, EXE_X32, TEST_HOST, EMPTY_EXE, IDLE_FLOOR_EXE, PORT_MODEL):
         if not needed.exists():
             sys.exit(f"{needed} is missing: run scripts/bench.sh, which builds it")
     if shutil.which("socat") is None:

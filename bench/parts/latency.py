@@ -1,16 +1,20 @@
 """One-byte latency, device->host and host->device, for three sets of port
-time-outs, against socat and against the bound the pump design gives."""
+time-outs, against socat and against the bound the pump design gives; and
+beside it, what the pumps' model of Windows' port handle gives for the same
+sets and two more."""
 
+import json
 import os
 import pathlib
 import random
 import select
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))  # bench/, when run alone
-from common import (PORTS, PUMP_PAUSE_MS, WINE_CLOCK_STEP_MS, drain, log,  # noqa: E402
-                    settle, start_corvel, start_socat, summary_ms, winebed)
+from common import (PORTS, PORT_MODEL, PUMP_PAUSE_MS, WINE_CLOCK_STEP_MS, drain,  # noqa: E402
+                    log, settle, start_corvel, start_socat, summary_ms, winebed)
 
 NAME = "latency"
 TITLE = "one-byte latency against socat"
@@ -23,6 +27,34 @@ TIMEOUT_SETS = [
     ("-1 0 0", ("-1", "0", "0"), 0.0),
     ("0 1 0", ("0", "1", "0"), 1.0),
 ]
+# Sets only the model runs: under Wine they show nothing new, on Windows they
+# hold up the host's bytes (reads that wait for 4096 bytes; reads of 200 ms).
+MODEL_ONLY_SETS = [("0 0 0", ("0", "0", "0")), ("20 200 0", ("20", "200", "0"))]
+HANDLES = ("one_at_a_time", "both_at_once")
+
+
+def model(args, rounds):
+    """The model's delays for a time-out set: for each direction and handle,
+    their summary and how many bytes never came out within the run."""
+    done = subprocess.run([str(PORT_MODEL), str(rounds), *args], capture_output=True,
+                          text=True, check=True)
+    out = {}
+    for direction, handles in json.loads(done.stdout).items():
+        out[direction] = {}
+        for handle in HANDLES:
+            delays = handles[handle]
+            passed = [delay for delay in delays if delay is not None]
+            out[direction][handle] = {**summary_ms(passed), "never": len(delays) - len(passed)}
+    return out
+
+
+def log_model(label, figures):
+    for direction, handles in figures.items():
+        windows = handles["one_at_a_time"]
+        log(f"   model {label:<10} {direction:<13} one at a time: " + (
+            f"p50 {windows['p50']:6.2f}  p99 {windows['p99']:6.2f}  max {windows['max']:6.2f} ms"
+            if windows["count"] else "no byte came out")
+            + (f" ({windows['never']} never)" if windows["never"] else ""))
 
 
 def ping(relay, port, direction, rounds, rng):
@@ -73,6 +105,13 @@ def run(quick=False):
             finally:
                 relay.close()
             drain(port, 0.2)
+    # Virtual time: the model's figures need no repeat and no quiet machine.
+    models = {label: args for label, args, _ in TIMEOUT_SETS}
+    models.update(MODEL_ONLY_SETS)
+    out["model"] = {"rounds": rounds, "sets": {}}
+    for label, args in models.items():
+        out["model"]["sets"][label] = model(args, rounds)
+        log_model(label, out["model"]["sets"][label])
     return out
 
 
