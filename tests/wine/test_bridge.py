@@ -3,8 +3,10 @@ Wine, a pty as the serial device behind COM<n>, and a real Windows process as
 the host."""
 
 import hashlib
+import pathlib
 import random
 import statistics
+import tempfile
 import threading
 import time
 import unittest
@@ -139,6 +141,26 @@ class RefusesUnusablePorts(unittest.TestCase):
                     run = winebed.run_program("open", *args, timeout=20)
                     self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
                     self.assertLess(run.seconds, 5.0)
+
+    def test_exit_code_2_when_the_port_refuses_its_settings(self):
+        # Wine opens whatever file a COM name links to, but one that is not a
+        # terminal refuses the line settings, as a driver may on Windows.
+        with tempfile.TemporaryDirectory() as folder, winebed.HostProcess() as host:
+            plain = pathlib.Path(folder) / "plain"
+            plain.write_bytes(b"")
+            for what, target in [("/dev/null", "/dev/null"), ("a regular file", plain)]:
+                with self.subTest(what):
+                    number, link = winebed.link_com_port(target)
+                    try:
+                        run = winebed.run_program("open", host.name, str(number),
+                                                  stdin=b"for the device", timeout=20)
+                    finally:
+                        link.unlink()
+                    # Ended (with its host still running), said nothing, and
+                    # relayed nothing to the port.
+                    self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
+                    self.assertLess(run.seconds, 5.0)
+                    self.assertEqual(plain.read_bytes(), b"")
 
 
 class TimeoutsShapeLatency(unittest.TestCase):
