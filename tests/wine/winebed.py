@@ -356,8 +356,7 @@ class PtyPort:
         return self
 
     def __exit__(self, *exc):
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
+        self._unlink()
         os.close(self.master)
         os.close(self.slave)
         return False
@@ -371,9 +370,16 @@ class PtyPort:
         if not keep_slave:
             os.close(self.slave)
             self.slave = os.open("/dev/null", os.O_RDONLY)
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
+        self._unlink()
         return time.monotonic()
+
+    def _unlink(self):
+        # Once only: after its link is gone the COM number is free, and a
+        # suite running beside this one may have linked it to its own pty.
+        if self.link is not None:
+            with contextlib.suppress(FileNotFoundError):
+                self.link.unlink()
+            self.link = None
 
     def write(self, data):
         """Sends bytes to the program, all of them."""
