@@ -14,6 +14,7 @@ import pathlib
 import pty
 import re
 import select
+import shutil
 import tempfile
 import time
 import unittest
@@ -83,23 +84,25 @@ class Console:
 
     def finish(self, timeout=30):
         """Waits for the probe; returns (mode before, mode after, corvel's exit
-        code), or None when the probe failed."""
+        code)."""
         deadline = time.monotonic() + timeout
         while not self.ended() and time.monotonic() < deadline:
             self.drain(0.1)
-        os.close(self.terminal)
         if not self.ended():
-            os.kill(self.pid, 9)
-            os.waitpid(self.pid, 0)
             raise AssertionError(f"the probe did not end; the console showed {bytes(self.shown)!r}")
         code = os.waitstatus_to_exitcode(self.status)
         text = self.report.read_text() if self.report.exists() else ""
-        self.report.unlink(missing_ok=True)
-        os.rmdir(self.folder)
         found = re.fullmatch(r"mode 0x([0-9a-f]+) 0x([0-9a-f]+) exit (\d+)\n", text)
         if code != 0 or not found:
             raise AssertionError(f"the probe ended with {code}, report {text!r}")
         return int(found[1], 16), int(found[2], 16), int(found[3])
+
+    def close(self):
+        if not self.ended():
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        os.close(self.terminal)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 def bridge_up(console, port, timeout=15):
@@ -118,12 +121,15 @@ def bridge_up(console, port, timeout=15):
 
 def run_case(arguments, mode, action, port, host):
     console = Console(mode, arguments)
-    if action is not None and bridge_up(console, port):
-        if action == "end host":
-            host.kill()
-        else:
-            port.vanish()
-    return console.finish()
+    try:
+        if action is not None and bridge_up(console, port):
+            if action == "end host":
+                host.kill()
+            else:
+                port.vanish()
+        return console.finish()
+    finally:
+        console.close()
 
 
 class ConsoleModeRestored(unittest.TestCase):
