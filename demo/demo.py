@@ -8,6 +8,7 @@ Sets everything up in a throwaway Wine prefix and removes it afterwards."""
 import datetime
 import os
 import pathlib
+import re
 import sys
 import tempfile
 import threading
@@ -20,7 +21,14 @@ import winebed  # noqa: E402
 IDENTIFIER = "0x57400483"  # product 5740, vendor 0483
 VENDOR, PRODUCT, COM = "0483", "5740", 7
 HOST_NAME = "demohost.exe"
-EXCHANGES = [b"PING\n", b"TIME?\n", b"hello, device\n", bytes([0x00, 0x7F, 0xFF]) + b"\n"]
+# What the host sends, and the answer the device must give: these bytes, or
+# for the time any that fit the pattern.
+EXCHANGES = [
+    (b"PING\n", b"PONG\n"),
+    (b"TIME?\n", re.compile(rb"\d\d:\d\d:\d\d\n")),
+    (b"hello, device\n", b"hello, device\n"),
+    (bytes([0x00, 0x7F, 0xFF]) + b"\n", bytes([0x00, 0x7F, 0xFF]) + b"\n"),
+]
 
 
 def step(number, text):
@@ -100,13 +108,18 @@ def run_demo(started):
             step(4, f"Host {HOST_NAME} runs; corvel_x64.exe open {HOST_NAME} {found} "
                     "bridges stdin/stdout and the port.")
             os.set_blocking(bridge.stdout.fileno(), False)
-            for request in EXCHANGES:
+            wrong = []
+            for request, expected in EXCHANGES:
                 sent = time.monotonic()
                 bridge.stdin.write(request)
                 bridge.stdin.flush()
                 answer = read_line(bridge, 5.0)
                 detail(f"host -> device {request!r:24} device -> host {answer!r:24} "
                        f"({(time.monotonic() - sent) * 1000:.0f} ms)")
+                if not answers(expected, answer):
+                    shown = expected.pattern if isinstance(expected, re.Pattern) else expected
+                    detail(f"WRONG: the device's answer should have been {shown!r}")
+                    wrong.append(request)
             died = host.kill()
             code = bridge.wait(10)
             step(5, f"Host ended; the bridge ended by itself {time.monotonic() - died:.2f} s "
@@ -114,9 +127,23 @@ def run_demo(started):
         device.running = False
         device.join()
     print(f"Done in {time.monotonic() - started:.1f} s.", flush=True)
-    ok = (lookup.stdout.startswith(f"{IDENTIFIER} {COM}\n".encode()) and lookup.returncode == 0
-          and ident.returncode == 0 and code == 0)
-    return 0 if ok else 1
+    checks = {
+        "getUSBPort's answer": (lookup.returncode, lookup.stdout)
+        == (0, f"{IDENTIFIER} {COM}\n0x00010002 0\n".encode()),
+        "getPCIdentification's answer": ident.returncode == 0 and ident.stdout != b"",
+        "every device answer": not wrong,
+        "the bridge's exit code": code == 0,
+    }
+    failed = [what for what, good in checks.items() if not good]
+    if failed:
+        print(f"FAILED: {', '.join(failed)}", flush=True)
+    return 1 if failed else 0
+
+
+def answers(expected, answer):
+    if isinstance(expected, re.Pattern):
+        return expected.fullmatch(answer) is not None
+    return answer == expected
 
 
 def read_line(process, timeout):

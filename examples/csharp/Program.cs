@@ -15,10 +15,13 @@ Talk(Path.Combine(AppContext.BaseDirectory, "corvel_x64.exe"), "0x57400483");
 // The COM port numbers under which the device is present now; empty when absent.
 static List<int> FindPorts(string corvel, string identifier)
 {
+    // stdin of its own, not this console (see the README); no console window.
     var info = new ProcessStartInfo(corvel) {
-        RedirectStandardOutput = true, UseShellExecute = false, CreateNoWindow = true };
+        RedirectStandardInput = true, RedirectStandardOutput = true,
+        UseShellExecute = false, CreateNoWindow = true };
     info.ArgumentList.Add("getUSBPort"); info.ArgumentList.Add(identifier);
     using Process lookup = Process.Start(info)!;
+    lookup.StandardInput.Close();
     string text = lookup.StandardOutput.ReadToEnd();  // "0x57400483 7\n"
     lookup.WaitForExit();
     return text.Split('\n', StringSplitOptions.RemoveEmptyEntries)

@@ -8,7 +8,10 @@ const PORT_LOST = 3;      // the device went away while bridging
 
 // The COM port numbers under which the device is present now; [] when absent.
 function findPorts(corvel, identifier) {
-  const out = execFileSync(corvel, ["getUSBPort", identifier]);  // Buffer: "0x57400483 7\n"
+  // Node's default pipes give it a stdin of its own, not this console (see the
+  // README); no console window when this host is a GUI program.
+  const out = execFileSync(corvel, ["getUSBPort", identifier], { windowsHide: true });
+  // out is a Buffer: "0x57400483 7\n"
   const lines = out.toString("latin1").split("\n").filter((line) => line !== "");
   return lines.map((line) => Number(line.slice(line.lastIndexOf(" ") + 1)))
     .filter((port) => port !== 0);
@@ -18,7 +21,8 @@ function findPorts(corvel, identifier) {
 // named `host` (this one by default). Bytes written to its stdin go to the
 // device, unchanged, and what the device sends comes out of its stdout.
 function openBridge(corvel, port, host = path.basename(process.execPath)) {
-  return spawn(corvel, ["open", host, String(port)], { stdio: ["pipe", "pipe", "ignore"] });
+  return spawn(corvel, ["open", host, String(port)],
+    { stdio: ["pipe", "pipe", "ignore"], windowsHide: true });
 }
 
 function talk(corvel, identifier) {

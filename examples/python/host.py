@@ -8,7 +8,11 @@ PORT_LOST = 3      # the device went away while bridging
 
 def find_ports(corvel, identifier):
     """The COM port numbers under which the device is present now; [] when absent."""
-    out = subprocess.run([corvel, "getUSBPort", identifier], capture_output=True, check=True).stdout
+    # stdin of its own, not this console (see the README); no console window
+    # when this host is a GUI program.
+    out = subprocess.run([corvel, "getUSBPort", identifier], stdin=subprocess.DEVNULL,
+                         capture_output=True, check=True,
+                         creationflags=subprocess.CREATE_NO_WINDOW).stdout
     ports = [int(line.rsplit(b" ", 1)[1]) for line in out.splitlines()]  # b"0x57400483 7\n"
     return [port for port in ports if port != 0]
 
@@ -18,7 +22,8 @@ def open_bridge(corvel, port, host=os.path.basename(sys.executable)):
     named `host` (this one by default). Bytes written to its stdin go to the
     device, unchanged, and what the device sends comes out of its stdout."""
     return subprocess.Popen([corvel, "open", host, str(port)], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0)
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0,
+                            creationflags=subprocess.CREATE_NO_WINDOW)
 
 
 def talk(corvel, identifier):

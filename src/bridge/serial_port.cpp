@@ -113,6 +113,20 @@ DCB lineSettings()
     return dcb;
 }
 
+bool configurePort(const PortTimeouts& timeouts)
+{
+    DCB dcb = lineSettings();
+    if (SetCommState(portHandle, &dcb) == FALSE) {
+        return false;
+    }
+    COMMTIMEOUTS platformTimeouts{timeouts.readIntervalTimeout,
+                                  timeouts.readTotalTimeoutMultiplier,
+                                  timeouts.readTotalTimeoutConstant,
+                                  timeouts.writeTotalTimeoutMultiplier,
+                                  timeouts.writeTotalTimeoutConstant};
+    return SetCommTimeouts(portHandle, &platformTimeouts) != FALSE;
+}
+
 }  // namespace
 
 bool openSerialPort(int portNumber, const PortTimeouts& timeouts)
@@ -126,15 +140,14 @@ bool openSerialPort(int portNumber, const PortTimeouts& timeouts)
     if (portHandle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    DCB dcb = lineSettings();
-    SetCommState(portHandle, &dcb);  // a port that rejects a setting keeps its own
-    COMMTIMEOUTS platformTimeouts{timeouts.readIntervalTimeout,
-                                  timeouts.readTotalTimeoutMultiplier,
-                                  timeouts.readTotalTimeoutConstant,
-                                  timeouts.writeTotalTimeoutMultiplier,
-                                  timeouts.writeTotalTimeoutConstant};
-    SetCommTimeouts(portHandle, &platformTimeouts);  // likewise not fatal
-
+    if (!configurePort(timeouts)) {
+        // A port that refuses the line settings or the time-outs keeps what
+        // the last program left (read time-outs of 0 block a read for ever):
+        // it cannot be used as asked, so nothing is relayed through it.
+        CloseHandle(portHandle);
+        portHandle = INVALID_HANDLE_VALUE;
+        return false;
+    }
     bridgeRunning = true;
     startThread(pumpConsoleToPort, nullptr);
     startThread(pumpPortToConsole, nullptr);

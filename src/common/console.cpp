@@ -7,6 +7,33 @@
 HANDLE consoleIn = INVALID_HANDLE_VALUE;
 HANDLE consoleOut = INVALID_HANDLE_VALUE;
 
+namespace {
+
+DWORD savedInputMode = 0;
+
+void restoreInputMode()
+{
+    SetConsoleMode(consoleIn, savedInputMode);  // nothing more can be done if it fails
+}
+
+}  // namespace
+
+void enterRawInput()
+{
+    // GetConsoleMode fails on anything but a console, and then there is no
+    // mode to change or to give back.
+    if (GetConsoleMode(consoleIn, &savedInputMode) == FALSE) {
+        return;
+    }
+    // Every end of the program goes through exit() (the entry's and
+    // endProcess's), which runs this before the process goes; registered
+    // before the mode changes, so no path can leave raw mode behind.
+    if (std::atexit(restoreInputMode) != 0) {
+        return;  // raw mode without a way back is worse than no raw mode
+    }
+    SetConsoleMode(consoleIn, 0);
+}
+
 void writeConsoleText(const wchar_t* text)
 {
     writeConsoleText(text, wideLength(text));

@@ -16,11 +16,9 @@ int runCommandLine(int argc, wchar_t** argv)
     }
     consoleIn = GetStdHandle(STD_INPUT_HANDLE);
     consoleOut = GetStdHandle(STD_OUTPUT_HANDLE);
-    // Mode 0 turns off line input, echo and processed input, so every key
-    // (Ctrl+C too) reaches the bridge as a byte. On a pipe or a file this fails
-    // without effect, which is the normal case for a child process. The old
-    // mode is not restored.
-    SetConsoleMode(consoleIn, 0);
+    // Raw input, so that every key (Ctrl+C too) reaches the bridge as a byte;
+    // the caller's mode comes back when the process ends.
+    enterRawInput();
 
     switch (matchCommand(argv[1])) {
     case Command::getUsbPort:

@@ -3,8 +3,11 @@ Wine, a pty as the serial device behind COM<n>, and a real Windows process as
 the host."""
 
 import hashlib
+import pathlib
 import random
 import statistics
+import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -143,6 +146,73 @@ class RefusesUnusablePorts(unittest.TestCase):
                     run = winebed.run_program("open", *args, timeout=20)
                     self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
                     self.assertLess(run.seconds, 5.0)
+
+    def test_exit_code_2_when_the_port_refuses_its_settings(self):
+        # Wine opens whatever file a COM name links to, but one that is not a
+        # terminal refuses the line settings, as a driver may on Windows.
+        with tempfile.TemporaryDirectory() as folder, winebed.HostProcess() as host:
+            plain = pathlib.Path(folder) / "plain"
+            plain.write_bytes(b"")
+            for what, target in [("/dev/null", "/dev/null"), ("a regular file", plain)]:
+                with self.subTest(what):
+                    number, link = winebed.link_com_port(target)
+                    try:
+                        run = winebed.run_program("open", host.name, str(number),
+                                                  stdin=b"for the device", timeout=20)
+                    finally:
+                        link.unlink()
+                    # Ended (with its host still running), said nothing, and
+                    # relayed nothing to the port.
+                    self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
+                    self.assertLess(run.seconds, 5.0)
+                    self.assertEqual(plain.read_bytes(), b"")
+
+
+class LineAsTheDeviceSeesIt(unittest.TestCase):
+    """The settings that reached the line, read on the device's side of the
+    pty while the bridge runs. The pty starts out unlike each of them, so each
+    one is there because the bridge set it."""
+
+    def test_9600_8n1_no_flow_control_raw(self):
+        with winebed.PtyPort() as port, winebed.HostProcess() as host:
+            attrs = termios.tcgetattr(port.slave)
+            attrs[0] |= termios.IXON | termios.IXOFF | termios.ICRNL | termios.ISTRIP
+            attrs[1] |= termios.OPOST
+            attrs[2] = ((attrs[2] & ~termios.CSIZE) | termios.CS7 | termios.PARENB
+                        | termios.CSTOPB | termios.CRTSCTS)
+            attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG | termios.IEXTEN
+            attrs[4] = attrs[5] = termios.B115200
+            termios.tcsetattr(port.slave, termios.TCSANOW, attrs)
+            bridge = Bridge(host.name, port.number)
+            self.addCleanup(bridge.close)
+            settle(bridge, port)
+            iflag, oflag, cflag, lflag, ispeed, ospeed, _ = termios.tcgetattr(port.slave)
+        seen = {
+            "speed in, out": (ispeed, ospeed),
+            "data bits": cflag & termios.CSIZE,
+            "parity": cflag & (termios.PARENB | termios.PARODD),
+            "two stop bits": cflag & termios.CSTOPB,
+            "RTS/CTS flow control": cflag & termios.CRTSCTS,
+            "XON/XOFF flow control": iflag & (termios.IXON | termios.IXOFF),
+            "input changes": iflag & (termios.ICRNL | termios.INLCR | termios.IGNCR
+                                      | termios.ISTRIP),
+            "output processing": oflag & termios.OPOST,
+            "line editing, echo, signals": lflag & (termios.ICANON | termios.ECHO
+                                                    | termios.ISIG | termios.IEXTEN),
+        }
+        print(f"\n  iflag 0x{iflag:x} oflag 0x{oflag:x} cflag 0x{cflag:x} lflag 0x{lflag:x}"
+              f" speed {ispeed}/{ospeed}")
+        self.assertEqual(seen, {
+            "speed in, out": (termios.B9600, termios.B9600),
+            "data bits": termios.CS8,
+            "parity": 0,
+            "two stop bits": 0,
+            "RTS/CTS flow control": 0,
+            "XON/XOFF flow control": 0,
+            "input changes": 0,
+            "output processing": 0,
+            "line editing, echo, signals": 0,
+        })
 
 
 class TimeoutsShapeLatency(unittest.TestCase):

@@ -313,6 +313,27 @@ def usb_device(vendor, product, instances):
 
 # --- Serial devices ---------------------------------------------------------
 
+def link_com_port(target, number=None):
+    """Makes COM<number> of the prefix the Unix file `target`; returns the
+    number and the link. number None: the first COM number from 60 up that no
+    one has taken, so that suites running side by side in one prefix never
+    share a port."""
+    devices = prefix_path() / "dosdevices"
+    if number is not None:
+        link = devices / f"com{number}"
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(target)
+        return number, link
+    for number in range(60, 256):
+        try:
+            os.symlink(target, devices / f"com{number}")  # fails if taken
+        except FileExistsError:
+            continue
+        return number, devices / f"com{number}"
+    raise RuntimeError("no free COM number")
+
+
 class PtyPort:
     """A COM port of the prefix backed by a Linux pty: the program opens the
     slave as COM<number>, the test is the device on the master end.
@@ -321,8 +342,7 @@ class PtyPort:
     fail, and with the master closed Wine's port reads spin."""
 
     def __init__(self, number=None):
-        """number None: the first COM number from 60 up that no one has taken,
-        so that suites running side by side in one prefix never share a port."""
+        """number None: a free COM number (see link_com_port)."""
         self.number = number
 
     def __enter__(self):
@@ -332,26 +352,11 @@ class PtyPort:
         attrs[3] &= ~termios.ECHO
         termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
         os.set_blocking(self.master, False)
-        devices = prefix_path() / "dosdevices"
-        target = os.ttyname(self.slave)
-        if self.number is not None:
-            self.link = devices / f"com{self.number}"
-            if self.link.is_symlink() or self.link.exists():
-                self.link.unlink()
-            self.link.symlink_to(target)
-            return self
-        for number in range(60, 256):
-            try:
-                os.symlink(target, devices / f"com{number}")  # fails if taken
-            except FileExistsError:
-                continue
-            self.number, self.link = number, devices / f"com{number}"
-            return self
-        raise RuntimeError("no free COM number")
+        self.number, self.link = link_com_port(os.ttyname(self.slave), self.number)
+        return self
 
     def __exit__(self, *exc):
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
+        self._unlink()
         os.close(self.master)
         os.close(self.slave)
         return False
@@ -365,9 +370,16 @@ class PtyPort:
         if not keep_slave:
             os.close(self.slave)
             self.slave = os.open("/dev/null", os.O_RDONLY)
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
+        self._unlink()
         return time.monotonic()
+
+    def _unlink(self):
+        # Once only: after its link is gone the COM number is free, and a
+        # suite running beside this one may have linked it to its own pty.
+        if self.link is not None:
+            with contextlib.suppress(FileNotFoundError):
+                self.link.unlink()
+            self.link = None
 
     def write(self, data):
         """Sends bytes to the program, all of them."""
