@@ -1,0 +1,34 @@
+#include "registry/usb_tree_keys.h"
+
+void FunctionKeys::add(const WideChar* keyName)
+{
+    if (!isFunctionKey(keyName)) {
+        return;
+    }
+    Name name;
+    const std::size_t length = wideLength(keyName);
+    for (std::size_t i = 0; i <= length; ++i) {
+        name.units[i] = keyName[i];
+    }
+    names_.push(name);
+}
+
+void ListedDevices::add(const WideChar* keyName)
+{
+    Identifier entry;
+    if (identifierFromDeviceKey(keyName, entry.units) && !listed(entry.units)) {
+        identifiers_.push(entry);
+    }
+}
+
+// From the newest back: in the order Windows and Wine enumerate keys (sorted
+// by name), a function key follows its device's own key directly.
+bool ListedDevices::listed(const WideChar* identifier) const
+{
+    for (std::size_t i = identifiers_.size(); i > 0; --i) {
+        if (sameDevice(identifiers_.data()[i - 1].units, identifier)) {
+            return true;
+        }
+    }
+    return false;
+}
