@@ -17,12 +17,14 @@ void copyField(const WideChar* identifier, std::size_t length, std::size_t start
 
 const WideChar usbTreePrefix[] = CORVEL_WIDE("SYSTEM\\CurrentControlSet\\Enum\\USB\\");
 
-void appendText(WideChar* path, std::size_t& used, const WideChar* text)
+// Appends text as far as it fits, leaving room for the terminator.
+template <std::size_t capacity>
+void appendText(WideChar (&buffer)[capacity], std::size_t& used, const WideChar* text)
 {
-    while (*text != 0 && used + 1 < deviceKeyPathCapacity) {
-        path[used++] = *text++;
+    while (*text != 0 && used + 1 < capacity) {
+        buffer[used++] = *text++;
     }
-    path[used] = 0;
+    buffer[used] = 0;
 }
 
 bool isHexDigit(WideChar unit)
@@ -58,6 +60,27 @@ const char plainKeyPattern[] = "VID_hhhh&PID_hhhh";
 const char functionKeyPattern[] = "VID_hhhh&PID_hhhh&MI_hh";
 constexpr std::size_t vendorOffset = 4;
 constexpr std::size_t productOffset = 13;
+
+constexpr std::size_t interfaceOffset = 21;
+
+unsigned hexValue(WideChar digit)
+{
+    if (digit >= '0' && digit <= '9') {
+        return digit - '0';
+    }
+    return asciiUpper(digit) - 'A' + 10;
+}
+
+// Exactly four hexadecimal digits.
+bool isHexField(const WideChar* field)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!isHexDigit(field[i])) {
+            return false;  // also at the terminator of a shorter field
+        }
+    }
+    return field[4] == 0;
+}
 
 // Whether field is exactly the four units at digits, in either case.
 bool sameField(const WideChar* digits, const WideChar* field)
@@ -117,6 +140,31 @@ bool isFunctionKeyOf(const WideChar* keyName, const WideChar* vendor, const Wide
 {
     return isFunctionKey(keyName) && sameField(keyName + vendorOffset, vendor)
            && sameField(keyName + productOffset, product);
+}
+
+unsigned functionInterfaceNumber(const WideChar* keyName)
+{
+    const WideChar* digits = keyName + interfaceOffset;
+    return hexValue(digits[0]) * 16 + hexValue(digits[1]);
+}
+
+bool buildFunctionKeyName(const WideChar* vendor, const WideChar* product, unsigned number,
+                          WideChar (&name)[functionKeyNameCapacity])
+{
+    if (!isHexField(vendor) || !isHexField(product) || number >= interfaceNumberCount) {
+        return false;
+    }
+    const char upperDigits[] = "0123456789ABCDEF";
+    std::size_t used = 0;
+    appendText(name, used, CORVEL_WIDE("VID_"));
+    appendText(name, used, vendor);
+    appendText(name, used, CORVEL_WIDE("&PID_"));
+    appendText(name, used, product);
+    appendText(name, used, CORVEL_WIDE("&MI_"));
+    name[used++] = static_cast<WideChar>(upperDigits[number / 16]);
+    name[used++] = static_cast<WideChar>(upperDigits[number % 16]);
+    name[used] = 0;
+    return true;
 }
 
 bool identifierFromDeviceKey(const WideChar* keyName,

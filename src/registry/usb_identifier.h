@@ -54,6 +54,22 @@ bool isFunctionKeyOf(const WideChar* keyName, const WideChar* vendor, const Wide
 // Whether keyName is the key of a function of any device, in the same way.
 bool isFunctionKey(const WideChar* keyName);
 
+// Interface numbers are one byte: a device has at most 256 function keys,
+// "&MI_00" to "&MI_FF".
+constexpr unsigned interfaceNumberCount = 256;
+
+// The interface number that a function key (isFunctionKey) names.
+unsigned functionInterfaceNumber(const WideChar* keyName);
+
+// The name of the function key with interface `number` (below
+// interfaceNumberCount) of the device whose identifier gave these fields:
+// the fields as given, the number in upper-case digits. False, and name
+// untouched, unless both fields are four hexadecimal digits: no other fields
+// can name a function key.
+constexpr std::size_t functionKeyNameCapacity = 24;
+bool buildFunctionKeyName(const WideChar* vendor, const WideChar* product, unsigned number,
+                          WideChar (&name)[functionKeyNameCapacity]);
+
 // The identifier getUSBPort takes for a device key below the USB tree, spelt
 // as the key spells it: "VID_0483&PID_5740" and its functions'
 // "VID_0483&PID_5740&MI_00" give "0x57400483". Only a name of exactly one of

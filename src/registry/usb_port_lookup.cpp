@@ -37,48 +37,16 @@ void readSerialPortMap(SerialPortMap& map)
     }
 }
 
-// One walk over the tree's sub-key names; devices may be nullptr.
-void readUsbTree(FunctionKeys& functionKeys, ListedDevices* devices)
-{
-    const OwnedKey tree = openMachineKey(usbTreePath);
-    if (!tree.valid()) {
-        return;
-    }
-    const KeyCounts counts = queryKeyCounts(tree.get());
-    wchar_t keyName[keyNameCapacity];
-    for (DWORD index = 0; index < counts.subKeys; ++index) {
-        if (!readSubKeyName(tree.get(), index, keyName)) {
-            continue;
-        }
-        functionKeys.add(keyName);
-        if (devices != nullptr) {
-            devices->add(keyName);
-        }
-    }
-}
-
 bool tableFull(const ValueTable& table)
 {
     return table.slots[valueSlotCount - 1][0] != 0;
 }
 
-// Adds the instances below each of the device's function keys, in the tree's
-// enumeration order, until the table is full.
-void collectFunctionPorts(ValueTable& table, const wchar_t* vendorField,
-                          const wchar_t* productField, UsbTreeOfCall& tree)
+void collectBelowTreeKey(ValueTable& table, const wchar_t* keyName)
 {
-    if (tableFull(table)) {
-        return;  // spares the walk of the tree
-    }
-    const FunctionKeys& functionKeys = tree.functionKeys();
-    for (std::size_t i = 0; i < functionKeys.count() && !tableFull(table); ++i) {
-        const wchar_t* keyName = functionKeys.name(i);
-        if (isFunctionKeyOf(keyName, vendorField, productField)) {
-            wchar_t path[deviceKeyPathCapacity];
-            buildTreeKeyPath(keyName, path);
-            collectRegistryValues(table, path, L"PortName");
-        }
-    }
+    wchar_t path[deviceKeyPathCapacity];
+    buildTreeKeyPath(keyName, path);
+    collectRegistryValues(table, path, L"PortName");
 }
 
 // Appends a line for each usable port of one identifier; returns whether it
@@ -116,19 +84,85 @@ const SerialPortMap& PortMapOfCall::map()
     return map_;
 }
 
-const FunctionKeys& UsbTreeOfCall::functionKeys()
+void UsbTreeOfCall::open()
 {
-    if (!read_) {
-        readUsbTree(functionKeys_, nullptr);
-        read_ = true;
+    if (opened_) {
+        return;
     }
-    return functionKeys_;
+    opened_ = true;
+    tree_ = openMachineKey(usbTreePath);
+    if (!tree_.valid()) {
+        return;
+    }
+    const KeyCounts counts = queryKeyCounts(tree_.get());
+    if (counts.subKeys <= lookups_ * interfaceNumberCount) {
+        walkTree(counts.subKeys, nullptr);
+    }
 }
 
-void UsbTreeOfCall::readWithDevices(ListedDevices& devices)
+void UsbTreeOfCall::walkTree(DWORD subKeys, ListedDevices* devices)
 {
-    readUsbTree(functionKeys_, &devices);
-    read_ = true;
+    walked_ = true;
+    wchar_t keyName[keyNameCapacity];
+    for (DWORD index = 0; index < subKeys; ++index) {
+        if (!readSubKeyName(tree_.get(), index, keyName)) {
+            continue;
+        }
+        functionKeys_.add(keyName);
+        if (devices != nullptr) {
+            devices->add(keyName);
+        }
+    }
+}
+
+void UsbTreeOfCall::walk(ListedDevices& devices)
+{
+    opened_ = true;
+    tree_ = openMachineKey(usbTreePath);
+    if (tree_.valid()) {
+        walkTree(queryKeyCounts(tree_.get()).subKeys, &devices);
+    }
+}
+
+void UsbTreeOfCall::collectFunctionPorts(ValueTable& table, const wchar_t* vendorField,
+                                         const wchar_t* productField)
+{
+    if (tableFull(table)) {
+        return;  // spares the registry calls
+    }
+    open();
+    if (!tree_.valid()) {
+        return;
+    }
+    if (walked_) {
+        collectWalkedFunctionKeys(table, vendorField, productField);
+    } else {
+        probeFunctionKeys(table, vendorField, productField);
+    }
+}
+
+void UsbTreeOfCall::probeFunctionKeys(ValueTable& table, const wchar_t* vendorField,
+                                      const wchar_t* productField)
+{
+    wchar_t name[functionKeyNameCapacity];
+    for (unsigned number = 0; number < interfaceNumberCount && !tableFull(table); ++number) {
+        if (!buildFunctionKeyName(vendorField, productField, number, name)) {
+            return;  // fields that no function key can have
+        }
+        if (subKeyExists(tree_.get(), name)) {
+            collectBelowTreeKey(table, name);
+        }
+    }
+}
+
+void UsbTreeOfCall::collectWalkedFunctionKeys(ValueTable& table, const wchar_t* vendorField,
+                                              const wchar_t* productField)
+{
+    std::size_t indexes[interfaceNumberCount];
+    const std::size_t count = functionKeys_.keysOf(vendorField, productField, indexes);
+    for (std::size_t i = 0; i < count && !tableFull(table); ++i) {
+        collectBelowTreeKey(table, functionKeys_.name(indexes[i]));
+    }
 }
 
 std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productField,
@@ -143,7 +177,7 @@ std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productFie
     // A device key that cannot be opened yields nothing; a function key of the
     // device may still hold its port.
     collectRegistryValues(table, path, L"PortName");
-    collectFunctionPorts(table, vendorField, productField, tree);
+    tree.collectFunctionPorts(table, vendorField, productField);
     const std::size_t count = findingCount(table);
     for (std::size_t slot = 0; slot < count; ++slot) {
         const wchar_t* deviceName = portMap.map().findSerialDeviceName(table.slots[slot]);
@@ -155,7 +189,7 @@ std::size_t lookupUsbPorts(const wchar_t* vendorField, const wchar_t* productFie
 void runGetUsbPort(int argc, wchar_t** argv)
 {
     PortMapOfCall portMap;
-    UsbTreeOfCall tree;
+    UsbTreeOfCall tree(argc > 2 ? static_cast<std::size_t>(argc - 2) : 0);
     GrowBuffer<wchar_t> output;
     for (int arg = 2; arg < argc; ++arg) {
         if (!appendUsablePorts(output, argv[arg], portMap, tree)) {
@@ -171,9 +205,9 @@ void runGetUsbPort(int argc, wchar_t** argv)
 void runListUsbPorts()
 {
     PortMapOfCall portMap;
-    UsbTreeOfCall tree;
+    UsbTreeOfCall tree(0);
     ListedDevices devices;
-    tree.readWithDevices(devices);
+    tree.walk(devices);
     GrowBuffer<wchar_t> output;
     for (std::size_t i = 0; i < devices.count(); ++i) {
         appendUsablePorts(output, devices.identifier(i), portMap, tree);

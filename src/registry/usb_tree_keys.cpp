@@ -13,6 +13,27 @@ void FunctionKeys::add(const WideChar* keyName)
     names_.push(name);
 }
 
+std::size_t FunctionKeys::keysOf(const WideChar* vendor, const WideChar* product,
+                                 std::size_t (&indexes)[interfaceNumberCount]) const
+{
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < count() && found < interfaceNumberCount; ++i) {
+        if (!isFunctionKeyOf(name(i), vendor, product)) {
+            continue;
+        }
+        // Insertion by interface number, after those of the same number.
+        const unsigned number = functionInterfaceNumber(name(i));
+        std::size_t at = found;
+        while (at > 0 && functionInterfaceNumber(name(indexes[at - 1])) > number) {
+            indexes[at] = indexes[at - 1];
+            --at;
+        }
+        indexes[at] = i;
+        ++found;
+    }
+    return found;
+}
+
 void ListedDevices::add(const WideChar* keyName)
 {
     Identifier entry;

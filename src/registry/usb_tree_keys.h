@@ -14,7 +14,7 @@
 #include "registry/usb_identifier.h"
 
 // The names of every device's function keys ("VID_vvvv&PID_pppp&MI_xx"), in
-// enumeration order. A list that ran out of memory while being filled answers
+// the order taken. A list that ran out of memory while being filled answers
 // from the names it holds.
 class FunctionKeys {
 public:
@@ -23,6 +23,12 @@ public:
 
     std::size_t count() const { return names_.size(); }
     const WideChar* name(std::size_t index) const { return names_.data()[index].units; }
+
+    // The indexes of the function keys of the device whose identifier gave
+    // these fields, in interface-number order (keys of one number, which a
+    // registry cannot hold twice, in the order taken). Returns their count.
+    std::size_t keysOf(const WideChar* vendor, const WideChar* product,
+                       std::size_t (&indexes)[interfaceNumberCount]) const;
 
 private:
     struct Name {

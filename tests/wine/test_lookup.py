@@ -325,10 +325,17 @@ class ListUsbPortsTest(unittest.TestCase):
                     self.assertEqual(list_usb_ports(self, *args), b"0x57400483 7\n")
 
 
+# Device keys without instances: they list nothing, but make the tree large.
+# Over 256 keys per identifier looked up, getUSBPort tries the names a
+# device's function keys can have instead of walking the tree; the answers
+# must not change.
+LARGE_TREE = {f"{USB}\\VID_FFFF&PID_{n:04X}": {} for n in range(600)}
+
+
 class CompositeDeviceTest(unittest.TestCase):
-    def test_cases(self):
+    def check_cases(self, tree_size):
         for case in COMPOSITE_CASES:
-            with self.subTest(case.name):
+            with self.subTest(case.name, tree=tree_size):
                 with Registry(keys=case.keys, serial=case.serial):
                     self.assertEqual(get_usb_port(self, *case.args), case.get_expected)
                     listing = list_usb_ports(self)
@@ -336,6 +343,13 @@ class CompositeDeviceTest(unittest.TestCase):
                     identifiers = listed_identifiers(listing)
                     if identifiers:
                         self.assertEqual(get_usb_port(self, *identifiers), listing)
+
+    def test_cases(self):
+        self.check_cases("small")
+
+    def test_cases_in_a_large_tree(self):
+        with Registry(keys=LARGE_TREE):
+            self.check_cases("large")
 
 
 if __name__ == "__main__":

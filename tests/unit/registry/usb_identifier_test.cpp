@@ -321,6 +321,65 @@ INSTANTIATE_TEST_SUITE_P(Table, IsFunctionKeyOf, testing::ValuesIn(functionKeyCa
                              return std::string(testParam.param.name);
                          });
 
+TEST(FunctionInterfaceNumber, TwoHexDigitsInEitherCase)
+{
+    const struct {
+        const WideChar* keyName;
+        unsigned number;
+    } rows[] = {
+        {u"VID_0483&PID_5740&MI_00", 0},
+        {u"VID_0483&PID_5740&MI_02", 2},
+        {u"VID_0483&PID_5740&MI_0A", 10},
+        {u"VID_0483&PID_5740&MI_0a", 10},
+        {u"VID_0483&PID_5740&MI_10", 16},
+        {u"vid_0483&pid_5740&mi_fF", 255},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.keyName));
+        EXPECT_EQ(functionInterfaceNumber(ExactText(row.keyName).get()), row.number);
+    }
+}
+
+// The names tried when a device's function keys are looked for by name.
+TEST(BuildFunctionKeyName, FieldsAsGivenNumberInUpperCase)
+{
+    const struct {
+        const WideChar* vendor;
+        const WideChar* product;
+        unsigned number;
+        const WideChar* name;  // nullptr: no name
+    } rows[] = {
+        {u"0483", u"5740", 0, u"VID_0483&PID_5740&MI_00"},
+        {u"0483", u"5740", 2, u"VID_0483&PID_5740&MI_02"},
+        {u"0483", u"5740", 10, u"VID_0483&PID_5740&MI_0A"},
+        {u"0483", u"5740", 255, u"VID_0483&PID_5740&MI_FF"},
+        {u"10c4", u"Ea60", 171, u"VID_10c4&PID_Ea60&MI_AB"},
+        {u"0483", u"5740", 256, nullptr},
+        {u"048", u"5740", 0, nullptr},
+        {u"0483", u"574", 0, nullptr},
+        {u"", u"", 0, nullptr},
+        {u"04G3", u"5740", 0, nullptr},
+        {u"0483", u"57 0", 0, nullptr},
+        {u"0483", u"57400", 0, nullptr},
+    };
+    constexpr WideChar sentinel = 0x7777;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.vendor) + "/" + readable(row.product) + " "
+                     + std::to_string(row.number));
+        WideChar name[functionKeyNameCapacity];
+        std::fill(std::begin(name), std::end(name), sentinel);
+        const bool built = buildFunctionKeyName(ExactText(row.vendor).get(),
+                                                ExactText(row.product).get(), row.number, name);
+        ASSERT_EQ(built, row.name != nullptr);
+        if (built) {
+            EXPECT_EQ(terminatedText(name), row.name) << readable(terminatedText(name));
+            EXPECT_TRUE(isFunctionKeyOf(name, row.vendor, row.product));
+        } else {
+            EXPECT_EQ(name[0], sentinel) << "name written although none was built";
+        }
+    }
+}
+
 TEST(BuildTreeKeyPath, KeyNameBelowTheUsbTree)
 {
     WideChar path[deviceKeyPathCapacity];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -69,6 +70,43 @@ TEST(FunctionKeys, KeepsEveryDevicesFunctionKeysInOrder)
     };
     const Names kept = keptFunctionKeys(tree);
     EXPECT_EQ(kept, expected) << readableNames(kept);
+}
+
+// A device's function keys in interface-number order, wherever they lie.
+TEST(FunctionKeys, KeysOfOneDeviceByInterfaceNumber)
+{
+    FunctionKeys keys;
+    for (const WideChar* keyName : {u"VID_0483&PID_5740&MI_0A", u"VID_1A86&PID_7523&MI_00",
+                                    u"VID_0483&PID_5740&MI_10", u"VID_0483&PID_5740",
+                                    u"vid_0483&pid_5740&mi_02", u"VID_0483&PID_57401&MI_00",
+                                    u"VID_0483&PID_5740&MI_00", u"VID_0483&PID_5740&MI_0a"}) {
+        keys.add(ExactText(keyName).get());
+    }
+    const struct {
+        const WideChar* vendor;
+        const WideChar* product;
+        Names expected;
+    } rows[] = {
+        // Two keys of one number cannot both exist in a registry; kept here,
+        // they stay in the order taken.
+        {u"0483", u"5740",
+         {u"VID_0483&PID_5740&MI_00", u"vid_0483&pid_5740&mi_02", u"VID_0483&PID_5740&MI_0A",
+          u"VID_0483&PID_5740&MI_0a", u"VID_0483&PID_5740&MI_10"}},
+        {u"1a86", u"7523", {u"VID_1A86&PID_7523&MI_00"}},
+        {u"0483", u"5741", {}},
+        {u"048", u"5740", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.vendor) + "/" + readable(row.product));
+        std::size_t indexes[interfaceNumberCount];
+        const std::size_t count = keys.keysOf(ExactText(row.vendor).get(),
+                                              ExactText(row.product).get(), indexes);
+        Names found;
+        for (std::size_t i = 0; i < count; ++i) {
+            found.emplace_back(keys.name(indexes[i]));
+        }
+        EXPECT_EQ(found, row.expected) << readableNames(found);
+    }
 }
 
 TEST(FunctionKeys, EmptyTreeKeepsNothing)
