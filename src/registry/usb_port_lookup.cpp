@@ -127,8 +127,9 @@ void UsbTreeOfCall::walk(ListedDevices& devices)
 void UsbTreeOfCall::collectFunctionPorts(ValueTable& table, const wchar_t* vendorField,
                                          const wchar_t* productField)
 {
-    if (tableFull(table)) {
-        return;  // spares the registry calls
+    wchar_t firstName[functionKeyNameCapacity];
+    if (tableFull(table) || !buildFunctionKeyName(vendorField, productField, 0, firstName)) {
+        return;  // no room left, or fields no function key can have: spares the calls
     }
     open();
     if (!tree_.valid()) {
