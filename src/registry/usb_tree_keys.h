@@ -3,9 +3,9 @@
 // enumeration of the tree saw them.
 //
 // A composite device's functions are keys beside the device's own key, not
-// below it, so finding them takes a walk over every key of the tree. A command
-// walks the tree once and answers every identifier from these lists, instead
-// of walking it again per identifier.
+// below it. A command that walks the tree to find them (listUSBPorts always,
+// getUSBPort when that costs fewer calls than trying names) walks it once and
+// answers every identifier from these lists.
 
 #include <cstddef>
 
@@ -32,7 +32,7 @@ public:
 
 private:
     struct Name {
-        WideChar units[24];  // a function key's name is 23 units
+        WideChar units[functionKeyNameCapacity];
     };
     GrowBuffer<Name> names_;
 };
