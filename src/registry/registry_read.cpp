@@ -9,6 +9,16 @@ OwnedKey openMachineKey(const wchar_t* path)
     return key;
 }
 
+bool subKeyExists(HKEY parent, const wchar_t* name)
+{
+    OwnedKey key;
+    if (RegOpenKeyExW(parent, name, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        key.release();  // the call may leave anything in the slot on failure
+        return false;
+    }
+    return true;
+}
+
 KeyCounts queryKeyCounts(HKEY key)
 {
     KeyCounts counts{0, 0};

@@ -21,6 +21,10 @@ struct ValueEntry {
 // size (no view flag: a 32-bit build sees what 32-bit programs see).
 OwnedKey openMachineKey(const wchar_t* path);
 
+// Whether parent has a sub-key of that name (compared without regard to case,
+// as the registry compares key names) that can be opened for reading.
+bool subKeyExists(HKEY parent, const wchar_t* name);
+
 struct KeyCounts {
     DWORD subKeys;
     DWORD values;

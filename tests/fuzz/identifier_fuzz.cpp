@@ -1,6 +1,8 @@
 // Device identifiers come straight from the command line of "getUSBPort":
 // any length, any units. Splits them, builds the device key path from the
 // fields and writes answer lines, checking each result against the identifier.
+// Key names come from the registry, also of any form: each text is taken as a
+// key name too, and an identifier made from it must lead back to that key.
 
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +78,33 @@ std::size_t checkPortLine(const WideChar* line, std::size_t available,
     return lineLength;
 }
 
+// An identifier listUSBPorts makes from a key name is found again by
+// getUSBPort: its fields spell the device key's path, or name the key as one
+// of the device's functions.
+void checkKeyName(const fuzz::HeapText& keyName, const fuzz::HeapText& otherIdentifier)
+{
+    const DeviceFields other = splitIdentifier(otherIdentifier.get());
+    if (isFunctionKeyOf(keyName.get(), other.vendor, other.product)) {
+        FUZZ_REQUIRE(isFunctionKey(keyName.get()));
+    }
+    WideChar identifier[deviceIdentifierCapacity];
+    if (!identifierFromDeviceKey(keyName.get(), identifier)) {
+        return;
+    }
+    FUZZ_REQUIRE(wideLength(identifier) == 10);
+    const DeviceFields fields = splitIdentifier(identifier);
+    if (keyName.length() == 23) {
+        FUZZ_REQUIRE(isFunctionKeyOf(keyName.get(), fields.vendor, fields.product));
+        return;
+    }
+    FUZZ_REQUIRE(keyName.length() == 17);
+    WideChar path[deviceKeyPathCapacity];
+    WideChar keyPath[deviceKeyPathCapacity];
+    buildDeviceKeyPath(fields.vendor, fields.product, path);
+    buildTreeKeyPath(keyName.get(), keyPath);
+    FUZZ_REQUIRE(wideEquals(path, keyPath));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -93,6 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkField(*identifier, 6, fields.vendor);
         checkDeviceKeyPath(fields);
     }
+
+    checkKeyName(first, second);
+    checkKeyName(second, first);
 
     // Two lines in one buffer, as one answer lists several identifiers.
     GrowBuffer<WideChar> output;

@@ -168,16 +168,16 @@ LIST_CASES = [
              merged(device("067B", "2303", {"1": "COM28"}), device("2341", "0043", {"1": "COM26"})),
              {r"\Device\Serial5": "COM28", usbser(12): "COM26"},
              b"0x00432341 26\n"),
-    # Both odd keys hold a present USB serial port: only the plain key's name
-    # gives an identifier that getUSBPort would find again.
-    ListCase("composite function and hub keys beside a plain one",
+    # Both odd keys hold a present USB serial port: the composite function's
+    # lists under its device's identifier, the hub's under none.
+    ListCase("composite function listed, hub key skipped",
              merged({f"{USB}\\VID_0483&PID_5740&MI_00": {}},
                     winebed.usb_instance("0483", "5740&MI_00", "1", "COM50"),
                     {f"{USB}\\ROOT_HUB20": {}},
                     {f"{USB}\\ROOT_HUB20\\4&1&0": {"PortName": "COM51"}},
                     device("2341", "0043", {"1": "COM52"})),
              {usbser(30): "COM50", usbser(31): "COM51", usbser(32): "COM52"},
-             b"0x00432341 52\n"),
+             b"0x57400483 50\n0x00432341 52\n"),
     ListCase("lower-case hex in the key name is kept",
              device("10c4", "ea60", {"1": "COM27"}), {usbser(13): "COM27"},
              b"0xea6010c4 27\n"),
@@ -191,6 +191,82 @@ LIST_CASES = [
                     device("1209", "0002", {"1": "C\u00d6M8"})),
              {usbser(22): "COM9\u00e9\u03a9", usbser(23): "C\u00d6M8"},
              b"0x00011209 9\n"),
+]
+
+
+# Composite devices: Windows keeps the device under VID_vvvv&PID_pppp and each
+# function under VID_vvvv&PID_pppp&MI_xx beside it; a serial function's port
+# lives in its function key. getUSBPort gives the device key's instances first,
+# then each function key's, keys in enumeration order (Wine's: sorted by name);
+# listUSBPorts gives the same lines under the same identifier.
+CompositeCase = namedtuple("CompositeCase", "name keys serial args get_expected list_expected")
+
+composite = winebed.usb_composite
+
+
+def function_keys(vendor, product, interface, count, first_port):
+    """count present instances of one function, named 000, 001, ..."""
+    return device(vendor, f"{product}&MI_{interface}",
+                  {f"{n:03d}": f"COM{first_port + n}" for n in range(count)})
+
+
+COMPOSITE_CASES = [
+    CompositeCase("serial function at MI_00, HID function at MI_02",
+                  composite("2E8A", "0005", {"00": {"6&1A&0&0000": "COM41"},
+                                             "02": {"6&1B&0&0002": None}}),
+                  {usbser(40): "COM41"},
+                  ["0x00052E8A"], b"0x00052E8A 41\n", b"0x00052E8A 41\n"),
+    CompositeCase("serial function at MI_02",
+                  composite("239A", "80F4", {"00": {"6&2A&0&0000": None},
+                                             "02": {"6&2B&0&0002": "COM42"}}),
+                  {usbser(41): "COM42"},
+                  ["0x80F4239A"], b"0x80F4239A 42\n", b"0x80F4239A 42\n"),
+    # In key order, not by port number.
+    CompositeCase("two serial functions of one device",
+                  composite("0483", "3752", {"00": {"7&3A&0&0000": "COM44"},
+                                             "02": {"7&3B&0&0002": "COM43"}}),
+                  {usbser(42): "COM43", usbser(43): "COM44"},
+                  ["0x37520483"], b"0x37520483 44\n0x37520483 43\n",
+                  b"0x37520483 44\n0x37520483 43\n"),
+    CompositeCase("composite device unplugged",
+                  composite("1366", "1015", {"00": {"8&4A&0&0000": "COM45"}}),
+                  {}, ["0x10151366"], b"0x10151366 0\n", b""),
+    # The device key's instance sorts after the function's, yet comes first.
+    CompositeCase("device key and function key of one identifier",
+                  merged(device("2341", "8036", {"ZZ": "COM48"}),
+                         device("2341", "8036&MI_00", {"00": "COM47"})),
+                  {usbser(44): "COM47", usbser(45): "COM48"},
+                  ["0x80362341"], b"0x80362341 48\n0x80362341 47\n",
+                  b"0x80362341 48\n0x80362341 47\n"),
+    CompositeCase("lower-case hex in the key names",
+                  composite("1a86", "55d4", {"0a": {"9&5A&0&000A": "COM49"}}),
+                  {usbser(46): "COM49"},
+                  ["0x55D41A86", "0x55d41a86"], b"0x55D41A86 49\n0x55d41a86 49\n",
+                  b"0x55d41a86 49\n"),
+    # Only the well-formed function key gives its port; each of the others
+    # holds a present port too.
+    CompositeCase("interface numbers of other than two hex digits are skipped",
+                  merged(device("0483", "5741&MI_0", {"1": "COM50"}),
+                         device("0483", "5741&MI_000", {"1": "COM51"}),
+                         device("0483", "5741&MI_0G", {"1": "COM52"}),
+                         device("0483", "5741&MIX00", {"1": "COM53"}),
+                         device("0483", "5741&MI_01", {"1": "COM54"})),
+                  {usbser(47): "COM50", usbser(48): "COM51", usbser(49): "COM52",
+                   usbser(50): "COM53", usbser(51): "COM54"},
+                  ["0x57410483"], b"0x57410483 54\n", b"0x57410483 54\n"),
+    CompositeCase("a key that only begins like the identifier's",
+                  device("0483", "57401&MI_00", {"1": "COM55"}),
+                  {usbser(52): "COM55"}, ["0x57400483"], b"0x57400483 0\n", b""),
+    # 200 instances below the device key, 100 below a function key: the first
+    # 255 give lines, the device key's first.
+    CompositeCase("255 lines at most, across the device's keys",
+                  merged(many_instances("0483", "5798", 200, 3000)[0],
+                         function_keys("0483", "5798", "00", 100, 3200)),
+                  merged(many_instances("0483", "5798", 200, 3000)[1],
+                         {usbser(f"9{n:03d}"): f"COM{3200 + n}" for n in range(100)}),
+                  ["0x57980483"],
+                  b"".join(f"0x57980483 {3000 + n}\n".encode() for n in range(255)),
+                  b"".join(f"0x57980483 {3000 + n}\n".encode() for n in range(255))),
 ]
 
 
@@ -247,6 +323,33 @@ class ListUsbPortsTest(unittest.TestCase):
             for args in (["0x00000000"], ["0x57400483", "x" * 5000], [""], ["open", "x", "7"]):
                 with self.subTest(args=[arg[:20] for arg in args]):
                     self.assertEqual(list_usb_ports(self, *args), b"0x57400483 7\n")
+
+
+# Device keys without instances: they list nothing, but make the tree large.
+# Over 256 keys per identifier looked up, getUSBPort tries the names a
+# device's function keys can have instead of walking the tree; the answers
+# must not change.
+LARGE_TREE = {f"{USB}\\VID_FFFF&PID_{n:04X}": {} for n in range(600)}
+
+
+class CompositeDeviceTest(unittest.TestCase):
+    def check_cases(self, tree_size):
+        for case in COMPOSITE_CASES:
+            with self.subTest(case.name, tree=tree_size):
+                with Registry(keys=case.keys, serial=case.serial):
+                    self.assertEqual(get_usb_port(self, *case.args), case.get_expected)
+                    listing = list_usb_ports(self)
+                    self.assertEqual(listing, case.list_expected)
+                    identifiers = listed_identifiers(listing)
+                    if identifiers:
+                        self.assertEqual(get_usb_port(self, *identifiers), listing)
+
+    def test_cases(self):
+        self.check_cases("small")
+
+    def test_cases_in_a_large_tree(self):
+        with Registry(keys=LARGE_TREE):
+            self.check_cases("large")
 
 
 if __name__ == "__main__":

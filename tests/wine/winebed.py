@@ -292,13 +292,14 @@ class ValuesChanged:
 
 
 def usb_instance(vendor, product, instance, port_name):
-    """The keys Windows keeps for one instance of a USB CDC device."""
-    return {
-        f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}": {
-            "DeviceDesc": "USB Serial Device"},
-        f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}"
-        "\\Device Parameters": {"PortName": port_name},
-    }
+    """The keys Windows keeps for one instance of a USB CDC device; with
+    port_name None, of a device or function without a port (HID, storage)."""
+    key = f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}"
+    if port_name is None:
+        return {key: {"DeviceDesc": "USB Input Device"},
+                key + "\\Device Parameters": {"SelectiveSuspendEnabled": "1"}}
+    return {key: {"DeviceDesc": "USB Serial Device"},
+            key + "\\Device Parameters": {"PortName": port_name}}
 
 
 def usb_device(vendor, product, instances):
@@ -308,6 +309,18 @@ def usb_device(vendor, product, instances):
     keys = {f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}": {}}
     for instance, port_name in instances.items():
         keys.update(usb_instance(vendor, product, instance, port_name))
+    return keys
+
+
+def usb_composite(vendor, product, functions, instance="5&1C2D3E4F&0&1"):
+    """A composite device as Windows records it: its own key, whose instance
+    the composite driver serves (no port), and beside it one key per function,
+    VID_vvvv&PID_pppp&MI_xx. functions: {"xx": {instance: port name or None}}."""
+    keys = usb_device(vendor, product, {})
+    keys[f"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_{vendor}&PID_{product}\\{instance}"] = {
+        "DeviceDesc": "USB Composite Device", "Service": "usbccgp"}
+    for interface, instances in functions.items():
+        keys.update(usb_device(vendor, f"{product}&MI_{interface}", instances))
     return keys
 
 

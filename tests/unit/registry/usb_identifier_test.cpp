@@ -205,7 +205,16 @@ const DeviceKeyCase deviceKeyCases[] = {
     {"plain", u"VID_0483&PID_5740", u"0x57400483"},
     {"lowerCaseDigitsKept", u"VID_10c4&PID_ea60", u"0xea6010c4"},
     {"mixedCaseDigitsKept", u"VID_1a86&PID_7523", u"0x75231a86"},
-    {"compositeFunction", u"VID_0483&PID_5740&MI_00", nullptr},
+    // A composite device's function lists under the device's identifier.
+    {"function", u"VID_0483&PID_5740&MI_00", u"0x57400483"},
+    {"functionLowerCaseDigitsKept", u"VID_10c4&PID_ea60&MI_0a", u"0xea6010c4"},
+    {"functionOneDigit", u"VID_0483&PID_5740&MI_0", nullptr},
+    {"functionThreeDigits", u"VID_0483&PID_5740&MI_000", nullptr},
+    {"functionNotHexDigit", u"VID_0483&PID_5740&MI_0G", nullptr},
+    {"functionWithoutUnderscore", u"VID_0483&PID_5740&MIX00", nullptr},
+    {"functionLowerCaseMi", u"VID_0483&PID_5740&mi_00", nullptr},
+    {"functionOfLongerProduct", u"VID_0483&PID_57401&MI_00", nullptr},
+    {"otherSuffix", u"VID_0483&PID_5740&REV_0100", nullptr},
     {"oneUnitMore", u"VID_0483&PID_57401", nullptr},
     {"oneUnitShort", u"VID_0483&PID_574", nullptr},
     {"shortVendor", u"VID_483&PID_57401", nullptr},
@@ -248,6 +257,162 @@ TEST(IdentifierFromDeviceKey, SplitsBackIntoTheKeysPath)
     WideChar path[deviceKeyPathCapacity];
     buildDeviceKeyPath(fields.vendor, fields.product, path);
     EXPECT_EQ(terminatedText(path), u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_10c4&PID_EA60");
+}
+
+// --- Which keys are the functions of a composite device ---
+
+struct FunctionKeyCase {
+    const char* name;
+    const WideChar* keyName;
+    const WideChar* vendor;
+    const WideChar* product;
+    bool ofThisDevice;  // isFunctionKeyOf
+    bool ofAnyDevice;   // isFunctionKey
+};
+
+void PrintTo(const FunctionKeyCase& row, std::ostream* out)
+{
+    *out << row.name << " \"" << readable(row.keyName) << "\" for " << readable(row.vendor)
+         << '/' << readable(row.product);
+}
+
+const FunctionKeyCase functionKeyCases[] = {
+    {"firstFunction", u"VID_0483&PID_5740&MI_00", u"0483", u"5740", true, true},
+    {"laterFunction", u"VID_0483&PID_5740&MI_02", u"0483", u"5740", true, true},
+    {"letterDigits", u"VID_0483&PID_5740&MI_0A", u"0483", u"5740", true, true},
+    {"lowerCaseLetterDigits", u"VID_0483&PID_5740&MI_0a", u"0483", u"5740", true, true},
+    {"fieldsInOtherCase", u"VID_10C4&PID_EA60&MI_01", u"10c4", u"ea60", true, true},
+    {"keyInOtherCase", u"vid_10c4&pid_ea60&mi_01", u"10C4", u"EA60", true, true},
+    {"deviceKeyItself", u"VID_0483&PID_5740", u"0483", u"5740", false, false},
+    {"oneDigit", u"VID_0483&PID_5740&MI_0", u"0483", u"5740", false, false},
+    {"threeDigits", u"VID_0483&PID_5740&MI_000", u"0483", u"5740", false, false},
+    {"notHexDigit", u"VID_0483&PID_5740&MI_0G", u"0483", u"5740", false, false},
+    {"withoutUnderscore", u"VID_0483&PID_5740&MIX00", u"0483", u"5740", false, false},
+    {"trailingBlank", u"VID_0483&PID_5740&MI_00 ", u"0483", u"5740", false, false},
+    {"otherSuffix", u"VID_0483&PID_5740&REV_00", u"0483", u"5740", false, false},
+    {"longerProductSameStart", u"VID_0483&PID_57401&MI_00", u"0483", u"5740", false, false},
+    {"otherProduct", u"VID_0483&PID_5741&MI_00", u"0483", u"5740", false, true},
+    {"otherVendor", u"VID_0484&PID_5740&MI_00", u"0483", u"5740", false, true},
+    {"vendorAndProductSwapped", u"VID_5740&PID_0483&MI_00", u"0483", u"5740", false, true},
+    // Fields of a short identifier: the key's digits must all be matched.
+    {"shortVendorField", u"VID_0483&PID_5740&MI_00", u"048", u"5740", false, true},
+    {"shortProductField", u"VID_0483&PID_5740&MI_00", u"0483", u"574", false, true},
+    {"emptyFields", u"VID_0483&PID_5740&MI_00", u"", u"", false, true},
+    {"hub", u"ROOT_HUB20", u"0483", u"5740", false, false},
+    {"empty", u"", u"0483", u"5740", false, false},
+};
+
+class IsFunctionKeyOf : public testing::TestWithParam<FunctionKeyCase> {};
+
+// Key name and fields sit in blocks of exactly their length, so reading past
+// a short one's terminator is caught.
+TEST_P(IsFunctionKeyOf, DeviceKeyNameWithTwoDigitInterface)
+{
+    const FunctionKeyCase& row = GetParam();
+    const ExactText keyName(row.keyName);
+    EXPECT_EQ(isFunctionKeyOf(keyName.get(), ExactText(row.vendor).get(),
+                              ExactText(row.product).get()),
+              row.ofThisDevice);
+    EXPECT_EQ(isFunctionKey(keyName.get()), row.ofAnyDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IsFunctionKeyOf, testing::ValuesIn(functionKeyCases),
+                         [](const testing::TestParamInfo<FunctionKeyCase>& testParam) {
+                             return std::string(testParam.param.name);
+                         });
+
+TEST(FunctionInterfaceNumber, TwoHexDigitsInEitherCase)
+{
+    const struct {
+        const WideChar* keyName;
+        unsigned number;
+    } rows[] = {
+        {u"VID_0483&PID_5740&MI_00", 0},
+        {u"VID_0483&PID_5740&MI_02", 2},
+        {u"VID_0483&PID_5740&MI_0A", 10},
+        {u"VID_0483&PID_5740&MI_0a", 10},
+        {u"VID_0483&PID_5740&MI_10", 16},
+        {u"vid_0483&pid_5740&mi_fF", 255},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.keyName));
+        EXPECT_EQ(functionInterfaceNumber(ExactText(row.keyName).get()), row.number);
+    }
+}
+
+// The names tried when a device's function keys are looked for by name.
+TEST(BuildFunctionKeyName, FieldsAsGivenNumberInUpperCase)
+{
+    const struct {
+        const WideChar* vendor;
+        const WideChar* product;
+        unsigned number;
+        const WideChar* name;  // nullptr: no name
+    } rows[] = {
+        {u"0483", u"5740", 0, u"VID_0483&PID_5740&MI_00"},
+        {u"0483", u"5740", 2, u"VID_0483&PID_5740&MI_02"},
+        {u"0483", u"5740", 10, u"VID_0483&PID_5740&MI_0A"},
+        {u"0483", u"5740", 255, u"VID_0483&PID_5740&MI_FF"},
+        {u"10c4", u"Ea60", 171, u"VID_10c4&PID_Ea60&MI_AB"},
+        {u"0483", u"5740", 256, nullptr},
+        {u"048", u"5740", 0, nullptr},
+        {u"0483", u"574", 0, nullptr},
+        {u"", u"", 0, nullptr},
+        {u"04G3", u"5740", 0, nullptr},
+        {u"0483", u"57 0", 0, nullptr},
+        {u"0483", u"57400", 0, nullptr},
+    };
+    constexpr WideChar sentinel = 0x7777;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.vendor) + "/" + readable(row.product) + " "
+                     + std::to_string(row.number));
+        WideChar name[functionKeyNameCapacity];
+        std::fill(std::begin(name), std::end(name), sentinel);
+        const bool built = buildFunctionKeyName(ExactText(row.vendor).get(),
+                                                ExactText(row.product).get(), row.number, name);
+        ASSERT_EQ(built, row.name != nullptr);
+        if (built) {
+            EXPECT_EQ(terminatedText(name), row.name) << readable(terminatedText(name));
+            EXPECT_TRUE(isFunctionKeyOf(name, row.vendor, row.product));
+        } else {
+            EXPECT_EQ(name[0], sentinel) << "name written although none was built";
+        }
+    }
+}
+
+TEST(BuildTreeKeyPath, KeyNameBelowTheUsbTree)
+{
+    WideChar path[deviceKeyPathCapacity];
+    buildTreeKeyPath(ExactText(u"VID_0483&PID_5740&MI_02").get(), path);
+    EXPECT_EQ(terminatedText(path),
+              u"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_0483&PID_5740&MI_02");
+
+    const WideString longName(300, u'K');
+    buildTreeKeyPath(ExactText(longName).get(), path);
+    const WideString kept = terminatedText(path);
+    EXPECT_LT(kept.size(), deviceKeyPathCapacity) << "path not terminated inside the buffer";
+    EXPECT_EQ(kept, (u"SYSTEM\\CurrentControlSet\\Enum\\USB\\" + longName).substr(0, kept.size()));
+}
+
+TEST(SameDevice, SameDigitsInEitherCase)
+{
+    const struct {
+        const WideChar* identifier;
+        const WideChar* other;
+        bool same;
+    } rows[] = {
+        {u"0x57400483", u"0x57400483", true},
+        {u"0xea6010c4", u"0xEA6010C4", true},
+        {u"0xEa6010C4", u"0xeA6010c4", true},
+        {u"0x57400483", u"0x57410483", false},
+        {u"0x57400483", u"0x57400484", false},
+        {u"0x04835740", u"0x57400483", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(readable(row.identifier) + " " + readable(row.other));
+        EXPECT_EQ(sameDevice(ExactText(row.identifier).get(), ExactText(row.other).get()),
+                  row.same);
+    }
 }
 
 // --- The answer line ---
