@@ -63,9 +63,10 @@ def program():
 
 # --- The prefix -------------------------------------------------------------
 
-def create_prefix(prefix):
+def create_prefix(prefix, timeout=300):
     """A new prefix with a persistent wineserver (so the volatile hardware
-    keys, the serial-port map among them, live through the whole run)."""
+    keys, the serial-port map among them, live through the whole run).
+    timeout: seconds Wine's set-up may take."""
     prefix = pathlib.Path(prefix)
     destroy_prefix(prefix)
     prefix.mkdir(parents=True)
@@ -75,7 +76,7 @@ def create_prefix(prefix):
     subprocess.run([WINESERVER, "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
     # A new prefix has no USB enumeration tree; the lookups need its root.
     run_wine(["reg", "add", r"HKLM\SYSTEM\CurrentControlSet\Enum\USB", "/f"], prefix)
 
@@ -326,61 +327,30 @@ def usb_composite(vendor, product, functions, instance="5&1C2D3E4F&0&1"):
 
 # --- Serial devices ---------------------------------------------------------
 
-class PtyPort:
-    """A COM port of the prefix backed by a Linux pty: the program opens the
-    slave as COM<number>, the test is the device on the master end.
+def link_com(target, number=None):
+    """Makes COM<number> of the prefix the Linux device `target`, as Wine's
+    dosdevices link; returns (number, link). number None: the first COM number
+    from 60 up that no one has taken, so that suites running side by side in
+    one prefix never share a port."""
+    devices = prefix_path() / "dosdevices"
+    if number is not None:
+        link = devices / f"com{number}"
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(target)
+        return number, link
+    for number in range(60, 256):
+        try:
+            os.symlink(target, devices / f"com{number}")  # fails if taken
+        except FileExistsError:
+            continue
+        return number, devices / f"com{number}"
+    raise RuntimeError("no free COM number")
 
-    The slave stays open here as well: with no slave open the master reads
-    fail, and with the master closed Wine's port reads spin."""
 
-    def __init__(self, number=None):
-        """number None: the first COM number from 60 up that no one has taken,
-        so that suites running side by side in one prefix never share a port."""
-        self.number = number
-
-    def __enter__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)
-        attrs = termios.tcgetattr(self.slave)
-        attrs[3] &= ~termios.ECHO
-        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
-        os.set_blocking(self.master, False)
-        devices = prefix_path() / "dosdevices"
-        target = os.ttyname(self.slave)
-        if self.number is not None:
-            self.link = devices / f"com{self.number}"
-            if self.link.is_symlink() or self.link.exists():
-                self.link.unlink()
-            self.link.symlink_to(target)
-            return self
-        for number in range(60, 256):
-            try:
-                os.symlink(target, devices / f"com{number}")  # fails if taken
-            except FileExistsError:
-                continue
-            self.number, self.link = number, devices / f"com{number}"
-            return self
-        raise RuntimeError("no free COM number")
-
-    def __exit__(self, *exc):
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
-        os.close(self.master)
-        os.close(self.slave)
-        return False
-
-    def vanish(self, keep_slave=True):
-        """The device goes away, as an unplugged USB device does: its end of
-        the line closes and its COM name disappears. keep_slave: the pty's
-        other end stays open here, as it does when anything else holds it."""
-        os.close(self.master)
-        self.master = os.open("/dev/null", os.O_RDONLY)  # for __exit__'s close
-        if not keep_slave:
-            os.close(self.slave)
-            self.slave = os.open("/dev/null", os.O_RDONLY)
-        with contextlib.suppress(FileNotFoundError):
-            self.link.unlink()
-        return time.monotonic()
+class DeviceEnd:
+    """The device's end of a serial line, a non-blocking file descriptor
+    `master`: what the device sends to the program and reads from it."""
 
     def write(self, data):
         """Sends bytes to the program, all of them."""
@@ -409,6 +379,48 @@ class PtyPort:
         while len(data) < count and time.monotonic() < deadline:
             data += self.read_available(min(0.1, max(0.0, deadline - time.monotonic())))
         return bytes(data)
+
+
+class PtyPort(DeviceEnd):
+    """A COM port of the prefix backed by a Linux pty: the program opens the
+    slave as COM<number>, the test is the device on the master end.
+
+    The slave stays open here as well: with no slave open the master reads
+    fail, and with the master closed Wine's port reads spin."""
+
+    def __init__(self, number=None):
+        """number None: the first free COM number (see link_com)."""
+        self.number = number
+
+    def __enter__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        attrs = termios.tcgetattr(self.slave)
+        attrs[3] &= ~termios.ECHO
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        os.set_blocking(self.master, False)
+        self.number, self.link = link_com(os.ttyname(self.slave), self.number)
+        return self
+
+    def __exit__(self, *exc):
+        with contextlib.suppress(FileNotFoundError):
+            self.link.unlink()
+        os.close(self.master)
+        os.close(self.slave)
+        return False
+
+    def vanish(self, keep_slave=True):
+        """The device goes away, as an unplugged USB device does: its end of
+        the line closes and its COM name disappears. keep_slave: the pty's
+        other end stays open here, as it does when anything else holds it."""
+        os.close(self.master)
+        self.master = os.open("/dev/null", os.O_RDONLY)  # for __exit__'s close
+        if not keep_slave:
+            os.close(self.slave)
+            self.slave = os.open("/dev/null", os.O_RDONLY)
+        with contextlib.suppress(FileNotFoundError):
+            self.link.unlink()
+        return time.monotonic()
 
 
 # --- Host processes ---------------------------------------------------------
