@@ -9,13 +9,6 @@ mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
 hostname corvel-x32
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8
-# The real USB device's parts: gadgets are made in configfs, usbmon reads out
-# through debugfs. Loading the modules plugs nothing in yet: the prefix must
-# be made before any ttyACM exists (see run_guest.py).
-modprobe -a dummy_hcd libcomposite usb_f_acm usb_f_serial cdc_acm usbmon ||
-  echo "corvel-x32: the USB modules did not all load"
-mount -t configfs configfs /sys/kernel/config  # there once configfs is loaded
-mount -t debugfs debugfs /sys/kernel/debug
 export PYTHONDONTWRITEBYTECODE=1  # the test disk is read-only
 
 python3 /mnt/corvel/run_guest.py /mnt/corvel "$(cat /mnt/corvel/suites)"

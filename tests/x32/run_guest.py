@@ -92,6 +92,8 @@ def main():
     winebed.create_prefix(prefix, timeout=900)
     prefix_seconds = time.monotonic() - started
     print(f"corvel-x32: prefix made in {prefix_seconds:.1f} s", flush=True)
+    if share in WITH_USB or share == "usb-bench":
+        load_usb()
 
     try:
         if share == "usb-bench":
@@ -122,6 +124,21 @@ def main():
     finally:
         winebed.destroy_prefix(prefix)
     return report(prefix_seconds)
+
+
+def load_usb():
+    """The real USB device's parts, once Wine's prefix is made. With the
+    emulated USB controller loaded before it, Wine's set-up took 300 s and
+    more in four runs of five (on a machine busy with other work as well),
+    and in one of them every 32-bit program then ended with exit status 53
+    (STATUS_DLL_NOT_FOUND); and Wine maps every ttyACM present when its
+    prefix starts as a COM port of its own. Gadgets are made in configfs;
+    configfs is there once its module is loaded."""
+    started = time.monotonic()
+    subprocess.run(["modprobe", "-a", "dummy_hcd", "libcomposite", "usb_f_acm", "usb_f_serial",
+                    "cdc_acm", "usbmon"], check=True)
+    subprocess.run(["mount", "-t", "configfs", "configfs", "/sys/kernel/config"], check=True)
+    print(f"corvel-x32: USB modules loaded in {time.monotonic() - started:.1f} s", flush=True)
 
 
 def program_env(prefix, folder, exe, loader):
