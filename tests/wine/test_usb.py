@@ -27,7 +27,7 @@ EMULATED_EXIT_LIMIT_S = 2.0
 # How long bytes may sit in the host side's tty before the bridge has read
 # them: its read time-out and pause (20 ms) and, under emulation, the
 # kernel's work queue moving them from the flip buffers.
-RECENT_S = 0.1
+RECENT_S = 0.05
 VENDOR = "0483"
 # SET_LINE_CODING's data for 9600 baud, one stop bit, no parity, 8 data bits.
 CODING_9600_8N1 = bytes.fromhex("80250000000008")
@@ -163,10 +163,12 @@ class Bridged(PluggedDevice):
         stop = threading.Event()
 
         def device_streams():
+            # 900 bytes every 10 ms or so, as a device sending readings: what
+            # the host side's tty may hold at the hang-up stays small beside
+            # a fault that would lose a whole read of the bridge's.
             counter = 0
             while not stop.is_set():
                 chunk = b"".join(b"%08d\n" % (counter + i) for i in range(100))
-                counter += 100
                 try:
                     written = os.write(self.device.master, chunk)
                 except BlockingIOError:
@@ -174,9 +176,11 @@ class Bridged(PluggedDevice):
                     continue
                 except OSError:
                     return
+                counter += 100
                 sent.extend(chunk[:written])
                 if written < len(chunk):
                     return  # a cut line would spoil the numbering; enough sent
+                time.sleep(0.01)
 
         monitor = usbplug.UsbMonitor()
         watcher = threading.Thread(target=watch_queue, daemon=True)

@@ -12,8 +12,8 @@ unplug() unbinds the gadget, the device leaves the bus, and the map value and
 the COM name go; the instance key stays, as Windows keeps it.
 
 Needs root, configfs and the modules scripts/test-x32.sh puts in the guest
-(guest.sh loads them). Only one gadget is plugged at a time: the controller
-has one port.
+(run_guest.py loads them once the prefix is made). Only one gadget is plugged
+at a time: the controller has one port.
 """
 
 import contextlib
