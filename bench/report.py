@@ -377,6 +377,32 @@ def lookup_how(lk):
    listing's in any order) are checked. Registry calls: see above."""
 
 
+def usb_rows(number, usb):
+    for label, key, better in (("device to host", "down_mib_s", "higher"),
+                               ("host to device", "up_mib_s", "higher")):
+        yield cells(f"{number}. Throughput over real USB, {label} (guest)",
+                    f"{usb['usb'][key]:.2f} MiB/s", f"pty in the same guest: {usb['pty'][key]:.2f} MiB/s",
+                    f"{usb[key + '_ratio']:.2f} x pty", "figure only", "-")
+    u, p = usb["usb"]["latency"], usb["pty"]["latency"]
+    yield cells(f"{number}. Device-to-host latency over real USB (guest)",
+                f"p50 {u['median_ms']:.1f} / p90 {u['p90_ms']:.1f} / max {u['max_ms']:.1f} ms",
+                f"pty in the same guest: p50 {p['median_ms']:.1f} / p90 {p['p90_ms']:.1f} / "
+                f"max {p['max_ms']:.1f} ms", f"{usb['latency_median_ratio']:.2f} x pty (p50)",
+                "figure only", "-")
+
+
+def usb_how(usb):
+    return f"""Real USB link: `scripts/test-x32.sh --usb-bench` boots the emulated guest (qemu TCG,
+   Linux {usb['kernel']}) and runs `tests/x32/usb_bench.py` there: `corvel_x64.exe` under the guest's
+   Wine 8, default time-outs, bridging a gadget with a CDC ACM function on the kernel's emulated
+   USB controller pair (dummy_hcd; cdc_acm's ttyACM as the COM port), and beside it the same
+   bridge on a pty. {usb['rounds']} rounds, alternating the two: {usb['bytes'] // (1 << 20)} MiB of seeded random bytes
+   device to host (until the last is on stdout) and host to device (until the device has the last,
+   sha256 checked), medians; then one byte at a time from the device after a random pause of
+   0-30 ms, {usb['pty']['latency']['count']} pings per device, until it is on stdout. Everything
+   runs emulated, so the absolute figures are far below this machine's; the ratio is the point."""
+
+
 def sizes_how(sizes):
     return 'Sizes: file sizes of the release builds; "stripped" means no COFF symbol table.'
 
@@ -388,6 +414,7 @@ PARTS = {
     "end": (end_rows, end_how, None),
     "vanish": (vanish_rows, vanish_how, None),
     "lookup": (lookup_rows, lookup_how, lookup_section),
+    "usb": (usb_rows, usb_how, None),
     "sizes": (sizes_rows, sizes_how, None),
 }
 

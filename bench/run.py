@@ -30,7 +30,7 @@ import report  # noqa: E402
 
 # In the order they run and are numbered in RESULTS.md. The sizes come last
 # in the report, as before, but they need no Wine and so run first.
-PARTS = ["throughput", "latency", "idle", "end", "vanish", "lookup", "sizes"]
+PARTS = ["throughput", "latency", "idle", "end", "vanish", "lookup", "usb", "sizes"]
 RUN_ORDER = ["sizes"] + PARTS[:-1]
 
 

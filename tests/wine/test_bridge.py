@@ -155,7 +155,7 @@ class RefusesUnusablePorts(unittest.TestCase):
             plain.write_bytes(b"")
             for what, target in [("/dev/null", "/dev/null"), ("a regular file", plain)]:
                 with self.subTest(what):
-                    number, link = winebed.link_com_port(target)
+                    number, link = winebed.link_com(target)
                     try:
                         run = winebed.run_program("open", host.name, str(number),
                                                   stdin=b"for the device", timeout=20)

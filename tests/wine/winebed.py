@@ -63,9 +63,10 @@ def program():
 
 # --- The prefix -------------------------------------------------------------
 
-def create_prefix(prefix):
+def create_prefix(prefix, timeout=300):
     """A new prefix with a persistent wineserver (so the volatile hardware
-    keys, the serial-port map among them, live through the whole run)."""
+    keys, the serial-port map among them, live through the whole run).
+    timeout: seconds Wine's set-up may take."""
     prefix = pathlib.Path(prefix)
     destroy_prefix(prefix)
     prefix.mkdir(parents=True)
@@ -75,7 +76,7 @@ def create_prefix(prefix):
     subprocess.run([WINESERVER, "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
     # A new prefix has no USB enumeration tree; the lookups need its root.
     run_wine(["reg", "add", r"HKLM\SYSTEM\CurrentControlSet\Enum\USB", "/f"], prefix)
 
@@ -326,11 +327,11 @@ def usb_composite(vendor, product, functions, instance="5&1C2D3E4F&0&1"):
 
 # --- Serial devices ---------------------------------------------------------
 
-def link_com_port(target, number=None):
-    """Makes COM<number> of the prefix the Unix file `target`; returns the
-    number and the link. number None: the first COM number from 60 up that no
-    one has taken, so that suites running side by side in one prefix never
-    share a port."""
+def link_com(target, number=None):
+    """Makes COM<number> of the prefix the Linux device `target`, as Wine's
+    dosdevices link; returns (number, link). number None: the first COM number
+    from 60 up that no one has taken, so that suites running side by side in
+    one prefix never share a port."""
     devices = prefix_path() / "dosdevices"
     if number is not None:
         link = devices / f"com{number}"
@@ -347,52 +348,9 @@ def link_com_port(target, number=None):
     raise RuntimeError("no free COM number")
 
 
-class PtyPort:
-    """A COM port of the prefix backed by a Linux pty: the program opens the
-    slave as COM<number>, the test is the device on the master end.
-
-    The slave stays open here as well: with no slave open the master reads
-    fail, and with the master closed Wine's port reads spin."""
-
-    def __init__(self, number=None):
-        """number None: a free COM number (see link_com_port)."""
-        self.number = number
-
-    def __enter__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)
-        attrs = termios.tcgetattr(self.slave)
-        attrs[3] &= ~termios.ECHO
-        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
-        os.set_blocking(self.master, False)
-        self.number, self.link = link_com_port(os.ttyname(self.slave), self.number)
-        return self
-
-    def __exit__(self, *exc):
-        self._unlink()
-        os.close(self.master)
-        os.close(self.slave)
-        return False
-
-    def vanish(self, keep_slave=True):
-        """The device goes away, as an unplugged USB device does: its end of
-        the line closes and its COM name disappears. keep_slave: the pty's
-        other end stays open here, as it does when anything else holds it."""
-        os.close(self.master)
-        self.master = os.open("/dev/null", os.O_RDONLY)  # for __exit__'s close
-        if not keep_slave:
-            os.close(self.slave)
-            self.slave = os.open("/dev/null", os.O_RDONLY)
-        self._unlink()
-        return time.monotonic()
-
-    def _unlink(self):
-        # Once only: after its link is gone the COM number is free, and a
-        # suite running beside this one may have linked it to its own pty.
-        if self.link is not None:
-            with contextlib.suppress(FileNotFoundError):
-                self.link.unlink()
-            self.link = None
+class DeviceEnd:
+    """The device's end of a serial line, a non-blocking file descriptor
+    `master`: what the device sends to the program and reads from it."""
 
     def write(self, data):
         """Sends bytes to the program, all of them."""
@@ -421,6 +379,54 @@ class PtyPort:
         while len(data) < count and time.monotonic() < deadline:
             data += self.read_available(min(0.1, max(0.0, deadline - time.monotonic())))
         return bytes(data)
+
+
+class PtyPort(DeviceEnd):
+    """A COM port of the prefix backed by a Linux pty: the program opens the
+    slave as COM<number>, the test is the device on the master end.
+
+    The slave stays open here as well: with no slave open the master reads
+    fail, and with the master closed Wine's port reads spin."""
+
+    def __init__(self, number=None):
+        """number None: the first free COM number (see link_com)."""
+        self.number = number
+
+    def __enter__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        attrs = termios.tcgetattr(self.slave)
+        attrs[3] &= ~termios.ECHO
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        os.set_blocking(self.master, False)
+        self.number, self.link = link_com(os.ttyname(self.slave), self.number)
+        return self
+
+    def __exit__(self, *exc):
+        self._unlink()
+        os.close(self.master)
+        os.close(self.slave)
+        return False
+
+    def vanish(self, keep_slave=True):
+        """The device goes away, as an unplugged USB device does: its end of
+        the line closes and its COM name disappears. keep_slave: the pty's
+        other end stays open here, as it does when anything else holds it."""
+        os.close(self.master)
+        self.master = os.open("/dev/null", os.O_RDONLY)  # for __exit__'s close
+        if not keep_slave:
+            os.close(self.slave)
+            self.slave = os.open("/dev/null", os.O_RDONLY)
+        self._unlink()
+        return time.monotonic()
+
+    def _unlink(self):
+        # Once only: after its link is gone the COM number is free, and a
+        # suite running beside this one may have linked it to its own pty.
+        if self.link is not None:
+            with contextlib.suppress(FileNotFoundError):
+                self.link.unlink()
+            self.link = None
 
 
 # --- Host processes ---------------------------------------------------------
