@@ -211,6 +211,16 @@ for arch in x32 x64; do
   cp "build/$arch/corvel_$arch.exe" "build/$arch/tests/corvel_test_host.exe" \
      "build/$arch/tests/win/corvel_win_tests.exe" "$payload/$arch/"
 done
+# corvel_x32.exe signed as a release signs it (Authenticode, SHA-256), with a
+# throwaway self-signed certificate: the guest checks that the signed file
+# answers as the unsigned one, which this machine cannot run.
+signing=$run_dir/signing
+mkdir -p "$signing"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=corvel guest test signer" \
+  -keyout "$signing/key.pem" -out "$signing/cert.pem" 2> /dev/null
+osslsigncode sign -certs "$signing/cert.pem" -key "$signing/key.pem" -h sha256 -n corvel \
+  -in build/x32/corvel_x32.exe -out "$payload/x32/corvel_x32.signed.exe" > /dev/null
+osslsigncode verify -in "$payload/x32/corvel_x32.signed.exe" -CAfile "$signing/cert.pem" > /dev/null
 echo "$suites" > "$payload/suites"
 mke2fs -q -t ext4 -d "$payload" -L corvel-tests "$run_dir/disk.ext4" 64M
 

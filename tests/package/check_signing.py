@@ -18,7 +18,7 @@ import zipfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "wine"))
-from winebed import Registry, run_program, usb_device  # noqa: E402
+from test_signed import assert_answers_alike, certificate_table_size  # noqa: E402
 
 BUILD = pathlib.Path(os.environ["CORVEL_X64_BUILD_DIR"])
 X32_BUILD = pathlib.Path(os.environ["CORVEL_X32_BUILD_DIR"])
@@ -113,20 +113,12 @@ class SigningTest(unittest.TestCase):
                     self.assertEqual(static.returncode, 0, static.stdout + static.stderr)
 
     def test_signed_executable_answers_as_the_unsigned_one(self):
-        # corvel_x32.exe cannot run on this machine (it refuses 32-bit code).
+        # corvel_x32.exe cannot run on this machine (it refuses 32-bit code):
+        # the 32-bit guest runs the same check for it (test_signed.py).
         folder, _ = self.signed_release("PKCS#12 with a password")
-        signed = str(folder / "corvel_x64.exe")
-        unsigned = os.environ["CORVEL_EXE"]
-        device = usb_device("0483", "5740", {"SIGNED01": "COM7"})
-        with Registry(keys=device, serial={r"\Device\USBSER000": "COM7"}):
-            for args in [("getPCIdentification",), ("getUSBPort", "0x57400483", "0x12345678")]:
-                with self.subTest(args[0]):
-                    expected = run_program(*args, exe=unsigned)
-                    got = run_program(*args, exe=signed)
-                    self.assertEqual((got.returncode, got.stdout, got.stderr),
-                                     (expected.returncode, expected.stdout, expected.stderr))
-                    self.assertEqual(got.returncode, 0)
-                    self.assertNotEqual(got.stdout, b"")
+        signed = folder / "corvel_x64.exe"
+        self.assertGreater(certificate_table_size(signed.read_bytes()), 0)
+        assert_answers_alike(self, str(signed), os.environ["CORVEL_EXE"])
 
     def test_one_changed_byte_fails_verification(self):
         folder, _ = self.signed_release("PEM certificate and key")

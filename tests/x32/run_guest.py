@@ -31,14 +31,16 @@ BRIDGE_SHARE = ["-k", "BytesPassUnchanged", "-k", "test_ends_soon_after_the_host
                 "-k", "RefusesUnusablePorts"]
 FULL = [(suite, []) for suite in
         ("dispatch", "lookup", "machine_id", "bridge", "device_loss", "storm", "registry_torture")]
+# The signed corvel_x32.exe (scripts/test-x32.sh signs it) against the unsigned one.
+SIGNED = [("signed", [])]
 SUITES = {
     "ci": {
         "x32": [("dispatch", []), ("lookup", []),
                 ("machine_id", ["-k", "test_value_at_the_version_key"]),
-                ("bridge", BRIDGE_SHARE)],
+                ("bridge", BRIDGE_SHARE)] + SIGNED,
         "x64": [("dispatch", []), ("bridge", BRIDGE_SHARE)],
     },
-    "full": {"x32": FULL, "x64": FULL},
+    "full": {"x32": FULL + SIGNED, "x64": FULL},
     "usb": {"x32": [], "x64": []},
 }
 # Where the USB checks run: after the 32-bit checks in the same boot.
@@ -145,7 +147,8 @@ def program_env(prefix, folder, exe, loader):
     import winebed  # from the test disk, on the path main() set
     env = winebed.wine_env(prefix)
     env.update(CORVEL_EXE=str(folder / exe), CORVEL_WINE_LOADER=loader,
-               CORVEL_TEST_HOST=str(folder / "corvel_test_host.exe"))
+               CORVEL_TEST_HOST=str(folder / "corvel_test_host.exe"),
+               CORVEL_SIGNED_EXE=str(folder / exe.replace(".exe", ".signed.exe")))
     return env
 
 
