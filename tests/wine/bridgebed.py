@@ -4,6 +4,7 @@ on a thread, as a host reads it, and a settled serial line."""
 import hashlib
 import os
 import pathlib
+import random
 import subprocess
 import threading
 import time
@@ -99,6 +100,38 @@ class Bridge:
             except OSError:
                 pass
 
+
+
+def assert_both_ways_at_once(test, bridge, device, size, label):
+    """Sends `size` random bytes each way at once, the device reading and
+    writing interleaved as a real one would, and asserts that each side got
+    exactly the other's bytes (compared by sha256); prints the time taken."""
+    upstream = random.Random(1).randbytes(size)
+    downstream = random.Random(2).randbytes(size)
+    received = bytearray()
+
+    def device_side():
+        sent = 0
+        while sent < size or len(received) < size:
+            if sent < size:
+                device.write(downstream[sent:sent + 4000])
+                sent += 4000
+            received.extend(device.read_available(0.01))
+        received.extend(device.read_exactly(size - len(received)))
+
+    device_thread = threading.Thread(target=device_side)
+    started = time.monotonic()
+    device_thread.start()
+    bridge.send(upstream)
+    bridge.stdout.wait_for(size, timeout=120)
+    device_thread.join(120)
+    seconds = time.monotonic() - started
+    up, down = hashlib.sha256(upstream).hexdigest(), hashlib.sha256(downstream).hexdigest()
+    test.assertEqual(hashlib.sha256(bytes(received)).hexdigest(), up, "host to device")
+    test.assertEqual(hashlib.sha256(bytes(bridge.stdout.data)).hexdigest(), down,
+                     "device to host")
+    print(f"\n  {label}: {size} bytes each way at once in {seconds:.2f} s, "
+          f"sha256 up {up[:16]}, down {down[:16]}")
 
 def settle(bridge, port):
     """Waits until the bridge has the port open: a probe byte must come

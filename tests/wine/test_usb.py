@@ -9,9 +9,7 @@ modules and a prefix made before any ttyACM existed (Wine would map one
 present at its start as a COM port of its own)."""
 
 import fcntl
-import hashlib
 import os
-import random
 import termios
 import threading
 import time
@@ -19,7 +17,7 @@ import unittest
 
 import usbplug
 import winebed
-from bridgebed import Bridge, settle
+from bridgebed import Bridge, assert_both_ways_at_once, settle
 from usbplug import ACM, GENERIC_SERIAL, SET_CONTROL_LINE_STATE, SET_LINE_CODING
 
 EXIT_PORT_LOST = 3
@@ -107,35 +105,7 @@ class Bridged(PluggedDevice):
     product = "5741"
 
     def test_a_mebibyte_each_way_at_once(self):
-        bridge = self.bridge()
-        size = 1 << 20
-        upstream = random.Random(1).randbytes(size)
-        downstream = random.Random(2).randbytes(size)
-        received = bytearray()
-
-        def device():
-            sent = 0
-            while sent < size or len(received) < size:
-                if sent < size:
-                    self.device.write(downstream[sent:sent + 4000])
-                    sent += 4000
-                received.extend(self.device.read_available(0.01))
-            received.extend(self.device.read_exactly(size - len(received)))
-
-        device_thread = threading.Thread(target=device)
-        started = time.monotonic()
-        device_thread.start()
-        bridge.send(upstream)
-        bridge.stdout.wait_for(size, timeout=120)
-        device_thread.join(120)
-        seconds = time.monotonic() - started
-        self.assertEqual(hashlib.sha256(bytes(received)).hexdigest(),
-                         hashlib.sha256(upstream).hexdigest(), "host to device")
-        self.assertEqual(hashlib.sha256(bytes(bridge.stdout.data)).hexdigest(),
-                         hashlib.sha256(downstream).hexdigest(), "device to host")
-        print(f"\n  over USB: {size} bytes each way at once in {seconds:.2f} s, "
-              f"sha256 up {hashlib.sha256(upstream).hexdigest()[:16]}, "
-              f"down {hashlib.sha256(downstream).hexdigest()[:16]}")
+        assert_both_ways_at_once(self, self.bridge(), self.device, 1 << 20, "over USB")
 
     def test_unplugged_while_the_device_streams(self):
         bridge = self.bridge()
